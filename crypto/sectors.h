@@ -1,0 +1,20 @@
+// Sector encryption of a volume body. A sector is 512 bytes; its IV is the
+// start of SHA-1(seed || sector number as 8 little-endian bytes), where the
+// seed is the first 16 (AES) or 8 (Blowfish) bytes of the header's
+// sectorIvSeed. Consecutive sectors are processed in place.
+#pragma once
+#include <stdint.h>
+
+#include "crypto/aes.h"
+#include "crypto/blowfish.h"
+
+constexpr uint32_t kSectorSize = 512;
+
+void EncryptSectorsAes(const AesContext* ctx, const uint8_t ivSeed[16], uint8_t* data,
+                       uint64_t firstSector, uint32_t sectorCount);
+void DecryptSectorsAes(const AesContext* ctx, const uint8_t ivSeed[16], uint8_t* data,
+                       uint64_t firstSector, uint32_t sectorCount);
+void EncryptSectorsBlowfish(const BlowfishContext* ctx, const uint8_t ivSeed[8], uint8_t* data,
+                            uint64_t firstSector, uint32_t sectorCount);
+void DecryptSectorsBlowfish(const BlowfishContext* ctx, const uint8_t ivSeed[8], uint8_t* data,
+                            uint64_t firstSector, uint32_t sectorCount);

@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that the build and the tests need, where missing.
+set -euo pipefail
+packages=(cmake make g++ googletest libgtest-dev libgmock-dev libbenchmark-dev libssl-dev
+  clang clang-format mingw-w64 wine wine64 xvfb xauth x11-utils imagemagick xdotool zip unzip)
+missing=()
+for p in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+done
+if [ ${#missing[@]} -gt 0 ]; then
+  echo "Installing: ${missing[*]}"
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -q
+  apt-get install -y -q --no-install-recommends "${missing[@]}"
+fi
