@@ -3,6 +3,7 @@
 // message box; the engine itself never touches a window.
 #pragma once
 #include <string>
+#include <utility>
 
 struct Outcome {
   bool success = false;
