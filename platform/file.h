@@ -1,0 +1,41 @@
+// The small file interface of the engines: Win32 handles in the Windows
+// build, POSIX descriptors natively. Tests replace it to inject faults.
+#pragma once
+#include <stdint.h>
+
+#include <memory>
+#include <string>
+
+class File {
+ public:
+  virtual ~File() = default;
+  // Reads exactly `size` bytes at `offset`; false on an error or a short read.
+  virtual bool ReadAt(uint64_t offset, void* data, uint32_t size) = 0;
+  // Writes exactly `size` bytes at `offset`; false on an error or a short write.
+  virtual bool WriteAt(uint64_t offset, const void* data, uint32_t size) = 0;
+  virtual bool Size(uint64_t* size) = 0;
+  // Cuts or extends the file to `size` bytes.
+  virtual bool SetSize(uint64_t size) = 0;
+  // Flushes written data to the disk.
+  virtual bool Flush() = 0;
+};
+
+enum class OpenMode {
+  kRead,             // existing file, read only, others may read
+  kReadWrite,        // existing file, read and write, others may read
+  kCreateReadWrite,  // always created anew (an existing file is truncated)
+};
+
+class FileSystem {
+ public:
+  virtual ~FileSystem() = default;
+  // nullptr when the file cannot be opened or created.
+  virtual std::unique_ptr<File> Open(const std::string& path, OpenMode mode) = 0;
+  virtual bool Remove(const std::string& path) = 0;
+  // Bytes free to the caller in the folder that would hold `path`; false
+  // when that cannot be told.
+  virtual bool FreeSpace(const std::string& path, uint64_t* bytes) = 0;
+};
+
+// The platform's own file system.
+FileSystem& SystemFileSystem();
