@@ -1,0 +1,107 @@
+// The file interface over POSIX descriptors (the native build).
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
+
+#include "platform/file.h"
+#include "platform/path.h"
+
+namespace {
+
+class PosixFile final : public File {
+ public:
+  explicit PosixFile(int fd) : fd_(fd) {}
+  ~PosixFile() override { close(fd_); }
+  PosixFile(const PosixFile&) = delete;
+  PosixFile& operator=(const PosixFile&) = delete;
+
+  bool ReadAt(uint64_t offset, void* data, uint32_t size) override {
+    auto* bytes = static_cast<uint8_t*>(data);
+    while (size > 0) {
+      const ssize_t got = pread(fd_, bytes, size, static_cast<off_t>(offset));
+      if (got < 0 && errno == EINTR) continue;
+      if (got <= 0) return false;
+      bytes += got;
+      offset += static_cast<uint64_t>(got);
+      size -= static_cast<uint32_t>(got);
+    }
+    return true;
+  }
+
+  bool WriteAt(uint64_t offset, const void* data, uint32_t size) override {
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    while (size > 0) {
+      const ssize_t put = pwrite(fd_, bytes, size, static_cast<off_t>(offset));
+      if (put < 0 && errno == EINTR) continue;
+      if (put <= 0) return false;
+      bytes += put;
+      offset += static_cast<uint64_t>(put);
+      size -= static_cast<uint32_t>(put);
+    }
+    return true;
+  }
+
+  bool Size(uint64_t* size) override {
+    struct stat info;
+    if (fstat(fd_, &info) != 0) return false;
+    *size = static_cast<uint64_t>(info.st_size);
+    return true;
+  }
+
+  bool SetSize(uint64_t size) override { return ftruncate(fd_, static_cast<off_t>(size)) == 0; }
+
+  bool Flush() override { return fsync(fd_) == 0; }
+
+ private:
+  int fd_;
+};
+
+class PosixFileSystem final : public FileSystem {
+ public:
+  std::unique_ptr<File> Open(const std::string& path, OpenMode mode) override {
+    int flags = O_CLOEXEC;
+    switch (mode) {
+      case OpenMode::kRead:
+        flags |= O_RDONLY;
+        break;
+      case OpenMode::kReadWrite:
+        flags |= O_RDWR;
+        break;
+      case OpenMode::kCreateReadWrite:
+        flags |= O_RDWR | O_CREAT | O_TRUNC;
+        break;
+    }
+    int fd;
+    do {
+      fd = open(path.c_str(), flags, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return nullptr;
+    // Like CreateFileA, refuse folders: only files hold volumes.
+    struct stat info;
+    if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+      close(fd);
+      return nullptr;
+    }
+    return std::make_unique<PosixFile>(fd);
+  }
+
+  bool Remove(const std::string& path) override { return unlink(path.c_str()) == 0; }
+
+  bool FreeSpace(const std::string& path, uint64_t* bytes) override {
+    std::string folder = FolderOfPath(path);
+    if (folder.empty()) folder = ".";
+    struct statvfs info;
+    if (statvfs(folder.c_str(), &info) != 0) return false;
+    *bytes = static_cast<uint64_t>(info.f_bavail) * info.f_frsize;
+    return true;
+  }
+};
+
+}  // namespace
+
+FileSystem& SystemFileSystem() {
+  static PosixFileSystem fileSystem;
+  return fileSystem;
+}
