@@ -9,7 +9,8 @@
 void HmacSha1(const uint8_t* message, int32_t messageLength, const uint8_t* key, int32_t keyLength,
               uint8_t output[kSha1DigestSize]);
 
-// PBKDF2 with HMAC-SHA1. The salt is at most 64 bytes long.
+// PBKDF2 with HMAC-SHA1. The salt is hashed as it is, so any length works;
+// volume headers pass 64 bytes.
 void Pbkdf2HmacSha1(const uint8_t* password, int32_t passwordLength, const uint8_t* salt,
                     int32_t saltLength, int32_t iterations, uint8_t* output, int32_t outputLength);
 

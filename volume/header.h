@@ -37,7 +37,8 @@ constexpr uint32_t kMaxVolumeSizeMb = 999999;
 static_assert(kSealedSize == 896, "the sealed region is 896 bytes");
 static_assert(kSectorKeyOffset + kBodyKeySize == kMacOffset, "sectorKey ends where mac starts");
 static_assert(kMacOffset + kMacSize == kHeaderSize, "mac ends the header");
-static_assert(kReservedOffset + kReservedSize == kSectorIvSeedOffset, "reserved ends at sectorIvSeed");
+static_assert(kReservedOffset + kReservedSize == kSectorIvSeedOffset,
+              "reserved ends at sectorIvSeed");
 
 enum AlgorithmId : uint8_t {
   kAlgorithmNone = 0,
@@ -49,11 +50,42 @@ enum AlgorithmId : uint8_t {
 
 constexpr int kAlgorithmCount = 4;
 
+// Defined here rather than in header.cpp so that the body cipher, which the
+// stand-in driver compiles without the header operations, shares them.
+
 // "AES-128", "AES-256", "Blowfish-128", "Blowfish-448"; nullptr for other ids.
-const char* AlgorithmName(int id);
+constexpr const char* AlgorithmName(int id) {
+  switch (id) {
+    case kAes128:
+      return "AES-128";
+    case kAes256:
+      return "AES-256";
+    case kBlowfish128:
+      return "Blowfish-128";
+    case kBlowfish448:
+      return "Blowfish-448";
+    default:
+      return nullptr;
+  }
+}
+
 // Cipher key bytes: 16, 32, 16, 56; 0 for other ids.
-uint32_t AlgorithmKeySize(int id);
-bool AlgorithmIsAes(int id);
+constexpr uint32_t AlgorithmKeySize(int id) {
+  switch (id) {
+    case kAes128:
+      return 16;
+    case kAes256:
+      return 32;
+    case kBlowfish128:
+      return 16;
+    case kBlowfish448:
+      return 56;
+    default:
+      return 0;
+  }
+}
+
+constexpr bool AlgorithmIsAes(int id) { return id == kAes128 || id == kAes256; }
 
 // Seals a new header into `header` (contents ignored) with fresh random
 // salt, IV and body keys, and copies the body keys to the two outputs.
