@@ -1,0 +1,139 @@
+// Support for the tests of the volume engines and the command-line tool: a
+// private temporary folder, whole-file reads and writes, and a file system
+// that fails the calls a test chooses.
+#pragma once
+#include <gtest/gtest.h>
+#include <stdint.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/file.h"
+
+// A fresh folder under the platform's temporary folder, named after the
+// running test, removed with everything in it at the end.
+class TempFolder {
+ public:
+  TempFolder() {
+    const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    path_ = std::filesystem::temp_directory_path() /
+            (std::string("vm-") + test->test_suite_name() + "-" + test->name());
+    std::filesystem::remove_all(path_);
+    std::filesystem::create_directories(path_);
+  }
+  ~TempFolder() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  TempFolder(const TempFolder&) = delete;
+  TempFolder& operator=(const TempFolder&) = delete;
+
+  // The full path of `name` in the folder, in the platform's own form.
+  std::string File(const std::string& name) const { return (path_ / name).string(); }
+  // The folder itself, ending in the platform's separator.
+  std::string Folder() const { return (path_ / "").string(); }
+  // The names of the files in the folder, sorted.
+  std::vector<std::string> Names() const {
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(path_)) {
+      names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+ private:
+  std::filesystem::path path_;
+};
+
+inline std::vector<uint8_t> ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+}
+
+inline void WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(bytes.data()),
+            static_cast<std::streamsize>(bytes.size()));
+}
+
+// Passes every call to the platform's own file system and fails the calls a
+// test chooses, to play a full disk, a lost network share or a folder that
+// cannot be written.
+
+class FaultyFileSystem : public FileSystem {
+ public:
+  // Every call on an open file, in order: "read", "write", "size",
+  // "set-size", "flush".
+  std::vector<std::string> log;
+  // The index in `log` of the call that fails; -1 for none.
+  int failAt = -1;
+  // The failing write first writes half of its bytes, as a disk that fills
+  // up part-way does.
+  bool shortWrite = false;
+  // Opening this path fails.
+  std::string failOpen;
+  // The free space reported; std::nullopt: the query fails.
+  std::optional<uint64_t> freeSpace = UINT64_MAX;
+  std::vector<std::string> freeSpaceAsked;
+  std::vector<std::string> removed;
+
+  std::unique_ptr<File> Open(const std::string& path, OpenMode mode) override {
+    if (path == failOpen) return nullptr;
+    std::unique_ptr<File> file = SystemFileSystem().Open(path, mode);
+    if (!file) return nullptr;
+    return std::make_unique<FaultyFile>(this, std::move(file));
+  }
+
+  bool Remove(const std::string& path) override {
+    removed.push_back(path);
+    return SystemFileSystem().Remove(path);
+  }
+
+  bool FreeSpace(const std::string& path, uint64_t* bytes) override {
+    freeSpaceAsked.push_back(path);
+    if (!freeSpace) return false;
+    *bytes = *freeSpace;
+    return true;
+  }
+
+  int Count(const std::string& call) const {
+    int count = 0;
+    for (const std::string& entry : log) count += entry == call;
+    return count;
+  }
+
+ private:
+  class FaultyFile : public File {
+   public:
+    FaultyFile(FaultyFileSystem* owner, std::unique_ptr<File> inner)
+        : owner_(owner), inner_(std::move(inner)) {}
+
+    bool ReadAt(uint64_t offset, void* data, uint32_t size) override {
+      return Pass("read") && inner_->ReadAt(offset, data, size);
+    }
+    bool WriteAt(uint64_t offset, const void* data, uint32_t size) override {
+      if (Pass("write")) return inner_->WriteAt(offset, data, size);
+      if (owner_->shortWrite) inner_->WriteAt(offset, data, size / 2);
+      return false;
+    }
+    bool Size(uint64_t* size) override { return Pass("size") && inner_->Size(size); }
+    bool SetSize(uint64_t size) override { return Pass("set-size") && inner_->SetSize(size); }
+    bool Flush() override { return Pass("flush") && inner_->Flush(); }
+
+   private:
+    // Logs the call; false when it is the one to fail.
+    bool Pass(const char* call) {
+      owner_->log.push_back(call);
+      return static_cast<int>(owner_->log.size()) - 1 != owner_->failAt;
+    }
+
+    FaultyFileSystem* owner_;
+    std::unique_ptr<File> inner_;
+  };
+};

@@ -1,0 +1,153 @@
+// The platform's file interface and the path helper.
+#include "platform/file.h"
+
+#include <gtest/gtest.h>
+#include <string.h>
+
+#include <vector>
+
+#include "engine_test_support.h"
+#include "platform/path.h"
+
+namespace {
+
+TEST(FolderOfPathTest, KeepsTheFolderAndItsSeparator) {
+  EXPECT_EQ(FolderOfPath("C:\\Volumes\\secret.vmv"), "C:\\Volumes\\");
+  EXPECT_EQ(FolderOfPath("C:\\secret.vmv"), "C:\\");
+  EXPECT_EQ(FolderOfPath("\\\\server\\share\\secret.vmv"), "\\\\server\\share\\");
+  EXPECT_EQ(FolderOfPath("/home/user/secret.vmv"), "/home/user/");
+  EXPECT_EQ(FolderOfPath("/secret.vmv"), "/");
+  EXPECT_EQ(FolderOfPath("C:/Volumes/secret.vmv"), "C:/Volumes/");
+  EXPECT_EQ(FolderOfPath("C:\\a/b\\secret.vmv"), "C:\\a/b\\");
+  EXPECT_EQ(FolderOfPath("C:\\Volumes\\"), "C:\\Volumes\\");
+}
+
+TEST(FolderOfPathTest, PathWithoutSeparator) {
+  EXPECT_EQ(FolderOfPath("secret.vmv"), "");
+  EXPECT_EQ(FolderOfPath("C:secret.vmv"), "C:");
+  EXPECT_EQ(FolderOfPath(""), "");
+}
+
+class SystemFileTest : public ::testing::Test {
+ protected:
+  TempFolder folder;
+  FileSystem& fileSystem = SystemFileSystem();
+};
+
+TEST_F(SystemFileTest, WritesAndReadsAtOffsets) {
+  const std::string path = folder.File("data.bin");
+  std::unique_ptr<File> file = fileSystem.Open(path, OpenMode::kCreateReadWrite);
+  ASSERT_TRUE(file);
+  ASSERT_TRUE(file->WriteAt(100, "world", 5));
+  ASSERT_TRUE(file->WriteAt(0, "hello", 5));
+  ASSERT_TRUE(file->Flush());
+  uint64_t size = 0;
+  ASSERT_TRUE(file->Size(&size));
+  EXPECT_EQ(size, 105u);
+  char text[6] = {};
+  ASSERT_TRUE(file->ReadAt(100, text, 5));
+  EXPECT_STREQ(text, "world");
+  file.reset();
+
+  const std::vector<uint8_t> bytes = ReadWholeFile(path);
+  ASSERT_EQ(bytes.size(), 105u);
+  EXPECT_EQ(memcmp(bytes.data(), "hello", 5), 0);
+  EXPECT_EQ(bytes[50], 0);
+}
+
+TEST_F(SystemFileTest, ShortReadFails) {
+  const std::string path = folder.File("short.bin");
+  WriteWholeFile(path, std::vector<uint8_t>(1043, 7));
+  std::unique_ptr<File> file = fileSystem.Open(path, OpenMode::kRead);
+  ASSERT_TRUE(file);
+  std::vector<uint8_t> buffer(1044);
+  EXPECT_FALSE(file->ReadAt(0, buffer.data(), 1044));
+  EXPECT_FALSE(file->ReadAt(2000, buffer.data(), 1));
+  EXPECT_TRUE(file->ReadAt(0, buffer.data(), 1043));
+}
+
+TEST_F(SystemFileTest, SetSizeCutsAndExtends) {
+  const std::string path = folder.File("size.bin");
+  std::unique_ptr<File> file = fileSystem.Open(path, OpenMode::kCreateReadWrite);
+  ASSERT_TRUE(file);
+  ASSERT_TRUE(file->WriteAt(0, "0123456789", 10));
+  ASSERT_TRUE(file->SetSize(4));
+  uint64_t size = 0;
+  ASSERT_TRUE(file->Size(&size));
+  EXPECT_EQ(size, 4u);
+  ASSERT_TRUE(file->SetSize(2000));
+  ASSERT_TRUE(file->Size(&size));
+  EXPECT_EQ(size, 2000u);
+  file.reset();
+  const std::vector<uint8_t> bytes = ReadWholeFile(path);
+  ASSERT_EQ(bytes.size(), 2000u);
+  EXPECT_EQ(memcmp(bytes.data(), "0123", 4), 0);
+  EXPECT_EQ(bytes[4], 0);
+}
+
+// Offsets beyond 4 GiB take the high half of the offset (a sparse file).
+TEST_F(SystemFileTest, OffsetsBeyondFourGigabytes) {
+  const std::string path = folder.File("large.bin");
+  std::unique_ptr<File> file = fileSystem.Open(path, OpenMode::kCreateReadWrite);
+  ASSERT_TRUE(file);
+  const uint64_t offset = (5ull << 30) + 3;
+  ASSERT_TRUE(file->SetSize(offset + 8));
+  ASSERT_TRUE(file->WriteAt(offset, "far away", 8));
+  ASSERT_TRUE(file->WriteAt(3, "near", 4));
+  char text[9] = {};
+  ASSERT_TRUE(file->ReadAt(offset, text, 8));
+  EXPECT_STREQ(text, "far away");
+  ASSERT_TRUE(file->ReadAt(3, text, 4));
+  EXPECT_EQ(memcmp(text, "near", 4), 0);
+  uint64_t size = 0;
+  ASSERT_TRUE(file->Size(&size));
+  EXPECT_EQ(size, offset + 8);
+}
+
+TEST_F(SystemFileTest, OpenModes) {
+  const std::string path = folder.File("modes.bin");
+  EXPECT_FALSE(fileSystem.Open(path, OpenMode::kRead));
+  EXPECT_FALSE(fileSystem.Open(path, OpenMode::kReadWrite));
+  WriteWholeFile(path, std::vector<uint8_t>(300, 1));
+
+  std::unique_ptr<File> reader = fileSystem.Open(path, OpenMode::kRead);
+  ASSERT_TRUE(reader);
+  EXPECT_FALSE(reader->WriteAt(0, "x", 1));
+  reader.reset();
+
+  std::unique_ptr<File> writer = fileSystem.Open(path, OpenMode::kReadWrite);
+  ASSERT_TRUE(writer);
+  uint64_t size = 0;
+  ASSERT_TRUE(writer->Size(&size));
+  EXPECT_EQ(size, 300u);
+  writer.reset();
+
+  // Created anew: an existing file is truncated.
+  std::unique_ptr<File> created = fileSystem.Open(path, OpenMode::kCreateReadWrite);
+  ASSERT_TRUE(created);
+  ASSERT_TRUE(created->Size(&size));
+  EXPECT_EQ(size, 0u);
+}
+
+TEST_F(SystemFileTest, FoldersAreNotFiles) {
+  EXPECT_FALSE(fileSystem.Open(folder.Folder(), OpenMode::kRead));
+  EXPECT_FALSE(fileSystem.Open(folder.Folder(), OpenMode::kReadWrite));
+  EXPECT_FALSE(fileSystem.Open(folder.File("missing") + "/x.vmv", OpenMode::kCreateReadWrite));
+}
+
+TEST_F(SystemFileTest, Remove) {
+  const std::string path = folder.File("gone.bin");
+  WriteWholeFile(path, {1, 2, 3});
+  EXPECT_TRUE(fileSystem.Remove(path));
+  EXPECT_TRUE(folder.Names().empty());
+  EXPECT_FALSE(fileSystem.Remove(path));
+}
+
+TEST_F(SystemFileTest, FreeSpaceOfTheFolderThatWouldHoldTheFile) {
+  uint64_t bytes = 0;
+  ASSERT_TRUE(fileSystem.FreeSpace(folder.File("not-yet.vmv"), &bytes));
+  EXPECT_GT(bytes, 0u);
+  EXPECT_FALSE(fileSystem.FreeSpace(folder.File("missing") + "/x.vmv", &bytes));
+}
+
+}  // namespace
