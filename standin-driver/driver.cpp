@@ -1,0 +1,152 @@
+// The stand-in disk driver velmorcrypt.sys: the control device
+// "\Device\Velmorcrypt" ("\\.\Velmorcrypt"), which mounts and dismounts
+// volumes and answers the version, and one volume device per mounted volume
+// (volume_device.cpp). Every request goes through one dispatch routine that
+// logs it for tests and completes it at one exit.
+#include <string.h>
+
+#include "crypto/wipe.h"
+#include "standin-driver/kernel.h"
+#include "standin-driver/request_log.h"
+#include "standin-driver/standin_test_protocol.h"
+#include "standin-driver/volume_device.h"
+
+namespace {
+
+PDEVICE_OBJECT gControlDevice;
+
+// Copies a mount or dismount record out of the system buffer, wipes the
+// buffer (a mount request carries the volume's keys, and the same buffer
+// carries the reply back) and NUL-terminates targetPath.
+void TakeRecord(PIRP irp, ULONG inputLength, VolumeControlRecord* record) {
+  memcpy(record, irp->AssociatedIrp.SystemBuffer, sizeof *record);
+  SecureWipe(irp->AssociatedIrp.SystemBuffer, inputLength);
+  record->targetPath[VD_TARGET_PATH_SIZE - 1] = '\0';
+}
+
+NTSTATUS HandleControlDeviceControl(PDEVICE_OBJECT device, PIRP irp, PIO_STACK_LOCATION stack,
+                                    ULONG_PTR* information) {
+  void* buffer = irp->AssociatedIrp.SystemBuffer;
+  ULONG inputLength = stack->Parameters.DeviceIoControl.InputBufferLength;
+  ULONG outputLength = stack->Parameters.DeviceIoControl.OutputBufferLength;
+  switch (stack->Parameters.DeviceIoControl.IoControlCode) {
+    case IOCTL_VD_GET_VERSION: {
+      if (outputLength < sizeof(DriverVersion)) return STATUS_BUFFER_TOO_SMALL;
+      DriverVersion version = {kStandinVersionMajor, kStandinVersionMinor, kStandinVersionBuild};
+      memcpy(buffer, &version, sizeof version);
+      *information = sizeof version;
+      return STATUS_SUCCESS;
+    }
+    case IOCTL_VD_MOUNT: {
+      if (inputLength < sizeof(VolumeControlRecord)) return STATUS_INVALID_PARAMETER;
+      if (outputLength < sizeof(VolumeControlRecord)) {
+        SecureWipe(buffer, inputLength);
+        return STATUS_BUFFER_TOO_SMALL;
+      }
+      VolumeControlRecord record;
+      TakeRecord(irp, inputLength, &record);
+      int8_t deviceNumber = -1;
+      NTSTATUS status = MountVolumeDevice(device->DriverObject, &record, &deviceNumber);
+      SecureWipe(&record, sizeof record);
+      if (!NT_SUCCESS(status)) return status;
+      // The reply carries the device number and nothing else.
+      VolumeControlRecord reply;
+      memset(&reply, 0, sizeof reply);
+      reply.deviceNumber = deviceNumber;
+      memcpy(buffer, &reply, sizeof reply);
+      *information = sizeof reply;
+      return STATUS_SUCCESS;
+    }
+    case IOCTL_VD_DISMOUNT: {
+      if (inputLength < sizeof(VolumeControlRecord)) return STATUS_INVALID_PARAMETER;
+      VolumeControlRecord record;
+      TakeRecord(irp, inputLength, &record);
+      NTSTATUS status = DismountVolumeDevices(record.driveLetter, record.logonSessionId);
+      SecureWipe(&record, sizeof record);
+      return status;
+    }
+    default:
+      return STATUS_INVALID_DEVICE_REQUEST;
+  }
+}
+
+NTSTATUS HandleControlRequest(PDEVICE_OBJECT device, PIRP irp, PIO_STACK_LOCATION stack,
+                              ULONG_PTR* information) {
+  switch (stack->MajorFunction) {
+    case IRP_MJ_CREATE:
+    case IRP_MJ_CLEANUP:
+    case IRP_MJ_CLOSE:
+      return STATUS_SUCCESS;
+    case IRP_MJ_DEVICE_CONTROL:
+      return HandleControlDeviceControl(device, irp, stack, information);
+    default:
+      return STATUS_INVALID_DEVICE_REQUEST;
+  }
+}
+
+NTSTATUS NTAPI DispatchRequest(PDEVICE_OBJECT device, PIRP irp) {
+  PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+  const auto* header = static_cast<const DeviceHeader*>(device->DeviceExtension);
+  ULONG_PTR information = 0;
+  NTSTATUS status;
+  if (IsTestControl(header, stack)) {
+    status = HandleTestControl(irp, stack, &information);
+  } else {
+    StandinLogEntry entry;
+    BeginLogEntry(&entry, header, irp, stack);
+    bool injected = TakeInjectedFailure(stack, &status);
+    if (!injected) {
+      status = header->kind == kStandinControlDevice
+                   ? HandleControlRequest(device, irp, stack, &information)
+                   : HandleVolumeRequest(device, irp, stack, &information);
+    }
+    if (!NT_SUCCESS(status)) information = 0;
+    FinishLogEntry(&entry, status, information, injected);
+  }
+  irp->IoStatus.Status = status;
+  irp->IoStatus.Information = information;
+  IoCompleteRequest(irp, IO_NO_INCREMENT);
+  return status;
+}
+
+// Nothing outlives the driver: every volume is dismounted and its keys are
+// wiped.
+void NTAPI Unload(PDRIVER_OBJECT) {
+  DismountAllVolumeDevices();
+  UNICODE_STRING dosName;
+  RtlInitUnicodeString(&dosName, VD_CONTROL_DEVICE_DOS_NAME);
+  IoDeleteSymbolicLink(&dosName);
+  IoDeleteDevice(gControlDevice);
+}
+
+}  // namespace
+
+extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
+  InitRequestLog();
+  InitVolumeTable();
+  UNICODE_STRING name;
+  RtlInitUnicodeString(&name, VD_CONTROL_DEVICE_NT_NAME);
+  NTSTATUS status = IoCreateDevice(driver, sizeof(DeviceHeader), &name, FILE_DEVICE_UNKNOWN,
+                                   FILE_DEVICE_SECURE_OPEN, FALSE, &gControlDevice);
+  if (!NT_SUCCESS(status)) return status;
+  auto* header = static_cast<DeviceHeader*>(gControlDevice->DeviceExtension);
+  header->kind = kStandinControlDevice;
+  header->deviceNumber = -1;
+
+  UNICODE_STRING dosName;
+  RtlInitUnicodeString(&dosName, VD_CONTROL_DEVICE_DOS_NAME);
+  status = IoCreateSymbolicLink(&dosName, &name);
+  if (!NT_SUCCESS(status)) {
+    IoDeleteDevice(gControlDevice);
+    return status;
+  }
+
+  const UCHAR kHandledMajors[] = {IRP_MJ_CREATE,        IRP_MJ_CLEANUP, IRP_MJ_CLOSE,
+                                  IRP_MJ_READ,          IRP_MJ_WRITE,   IRP_MJ_FLUSH_BUFFERS,
+                                  IRP_MJ_DEVICE_CONTROL};
+  for (UCHAR major : kHandledMajors) driver->MajorFunction[major] = DispatchRequest;
+  driver->DriverUnload = Unload;
+  gControlDevice->Flags |= DO_BUFFERED_IO;
+  gControlDevice->Flags &= ~DO_DEVICE_INITIALIZING;
+  return STATUS_SUCCESS;
+}

@@ -1,0 +1,88 @@
+// The stand-in driver's private control code, for tests only: it hands out
+// the log of the requests the driver received and makes a chosen request
+// fail with a chosen status. Included by the driver and by the tests.
+#pragma once
+#include <stdint.h>
+
+#include "driver/protocol.h"
+
+// The version that IOCTL_VD_GET_VERSION answers.
+constexpr int32_t kStandinVersionMajor = 1;
+constexpr int32_t kStandinVersionMinor = 0;
+constexpr int32_t kStandinVersionBuild = 1;
+
+// Sent to the control device, buffered, read and write access. Input: a
+// StandinTestRequest. Output: the log entries that were taken (kTakeLog).
+constexpr uint32_t IOCTL_VD_STANDIN_TEST = VD_CTL_CODE(0xA00u, 3u);
+
+enum StandinTestCommand : uint32_t {
+  // Moves the oldest log entries that fit into the output buffer out of the
+  // log; the reply's length says how many. The other request fields are
+  // ignored.
+  kStandinTakeLog = 1,
+  // The next `count` requests with the major function `majorFunction` (and,
+  // for device controls, the code `controlCode`; 0 matches any code) fail
+  // with `status`, which must not be a success status (a warning such as
+  // STATUS_DEVICE_BUSY or an error). A count of 0 disarms.
+  kStandinFailRequests = 2,
+};
+
+// The major function numbers (IRP_MJ_*) that the log and the armed
+// failures use, for tests that have no kernel headers.
+enum StandinMajorFunction : uint8_t {
+  kStandinMajorCreate = 0x00,
+  kStandinMajorClose = 0x02,
+  kStandinMajorRead = 0x03,
+  kStandinMajorWrite = 0x04,
+  kStandinMajorFlushBuffers = 0x09,
+  kStandinMajorDeviceControl = 0x0E,
+  kStandinMajorCleanup = 0x12,
+};
+
+#pragma pack(push, 1)
+struct StandinTestRequest {
+  uint32_t command;  // StandinTestCommand
+  uint32_t majorFunction;
+  uint32_t controlCode;
+  int32_t status;  // NTSTATUS
+  uint32_t count;
+};
+
+// Which device a request was sent to.
+enum StandinDeviceKind : uint8_t {
+  kStandinControlDevice = 0,
+  kStandinVolumeDevice = 1,
+};
+
+// One request as the driver saw it and answered it. The test control code
+// itself is not logged. Keys are never logged.
+struct StandinLogEntry {
+  uint32_t sequence;      // counts every logged request since the driver started
+  uint8_t majorFunction;  // IRP_MJ_*
+  uint8_t deviceKind;     // StandinDeviceKind
+  int8_t deviceNumber;    // N of the volume device, -1 for the control device
+  uint8_t injected;       // 1: the status was a failure made by kStandinFailRequests
+  uint32_t controlCode;   // device controls; 0 for other requests
+  int32_t status;         // the NTSTATUS the request completed with
+  uint32_t inputLength;   // device controls: the input buffer's length
+  uint32_t outputLength;  // device controls: the output buffer's length
+  uint64_t offset;        // reads and writes: the byte offset
+  uint32_t length;        // reads and writes: the length asked for
+  uint32_t transferred;   // bytes answered (Information of a successful request)
+  // Mount and dismount requests: their fields as received (targetPath
+  // NUL-terminated by the driver), when the input was long enough.
+  char targetPath[VD_TARGET_PATH_SIZE];
+  char driveLetter;
+  uint8_t algorithm;
+  uint8_t headerPlacement;
+  uint8_t readOnly;
+  uint32_t logonSessionId;
+};
+#pragma pack(pop)
+
+// The log keeps the most recent entries; older ones are overwritten.
+constexpr uint32_t kStandinLogCapacity = 256;
+
+static_assert(IOCTL_VD_STANDIN_TEST == 0x0007E800u, "test control code");
+static_assert(sizeof(StandinTestRequest) == 20, "StandinTestRequest layout");
+static_assert(sizeof(StandinLogEntry) == 308, "StandinLogEntry layout");

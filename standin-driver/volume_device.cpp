@@ -1,0 +1,360 @@
+#include "standin-driver/volume_device.h"
+
+#include <string.h>
+
+#include "crypto/sectors.h"
+#include "crypto/wipe.h"
+#include "standin-driver/standin_test_protocol.h"
+#include "volume/body_cipher.h"
+#include "volume/header.h"
+
+namespace {
+
+constexpr int kMaxVolumes = 64;
+constexpr ULONG kChunkSize = 64 * 1024;  // sectors encrypted per file write
+static_assert(kChunkSize % kSectorSize == 0, "whole sectors per chunk");
+
+struct VolumeExtension {
+  DeviceHeader header;
+  KernelLock lock;  // guards the fields below; held for the whole of a request
+  bool mounted;
+  bool readOnly;
+  char driveLetter;  // upper case
+  uint8_t algorithm;
+  uint8_t headerPlacement;
+  uint32_t logonSessionId;
+  char targetPath[VD_TARGET_PATH_SIZE];
+  HANDLE file;
+  uint64_t bodySize;  // a whole number of sectors
+  IdleCounter idle;
+  BodyCipher cipher;
+  uint8_t chunk[kChunkSize];  // a write's sectors, encrypted in place before they go to the file
+};
+
+KernelLock gTableLock;                 // guards gVolumes and the device names
+PDEVICE_OBJECT gVolumes[kMaxVolumes];  // indexed by device number
+
+VolumeExtension* Extension(PDEVICE_OBJECT device) {
+  return static_cast<VolumeExtension*>(device->DeviceExtension);
+}
+
+char UpperDriveLetter(char letter) {
+  return (letter >= 'a' && letter <= 'z') ? static_cast<char>(letter - 'a' + 'A') : letter;
+}
+
+NTSTATUS CheckMountRequest(const VolumeControlRecord* request) {
+  char letter = UpperDriveLetter(request->driveLetter);
+  if (letter < 'A' || letter > 'Z') return STATUS_INVALID_PARAMETER;
+  if (AlgorithmKeySize(request->algorithm) == 0) return STATUS_INVALID_PARAMETER;
+  if (request->headerPlacement != VD_HEADER_IN_VOLUME_FILE &&
+      request->headerPlacement != VD_HEADER_EXTERNAL) {
+    return STATUS_INVALID_PARAMETER;
+  }
+  if (request->readOnly > 1) return STATUS_INVALID_PARAMETER;
+  if (request->targetPath[0] == '\0' ||
+      memchr(request->targetPath, '\0', VD_TARGET_PATH_SIZE) == nullptr) {
+    return STATUS_INVALID_PARAMETER;
+  }
+  return STATUS_SUCCESS;
+}
+
+// Opens the volume file (read only for a read-only mount; others may read
+// it meanwhile but not write it) and answers the size of its body.
+NTSTATUS OpenVolumeFile(const VolumeControlRecord* request, HANDLE* file, uint64_t* bodySize) {
+  WCHAR pathBuffer[VD_TARGET_PATH_SIZE];
+  UNICODE_STRING path = {0, sizeof pathBuffer, pathBuffer};
+  ANSI_STRING ansiPath;
+  RtlInitAnsiString(&ansiPath, request->targetPath);
+  NTSTATUS status = RtlAnsiStringToUnicodeString(&path, &ansiPath, FALSE);
+  if (!NT_SUCCESS(status)) return status;
+
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, &path, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, nullptr,
+                             nullptr);
+  ACCESS_MASK access = SYNCHRONIZE | GENERIC_READ | (request->readOnly ? 0 : GENERIC_WRITE);
+  IO_STATUS_BLOCK io;
+  status = ZwCreateFile(
+      file, access, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ, FILE_OPEN,
+      FILE_SYNCHRONOUS_IO_NONALERT | FILE_NON_DIRECTORY_FILE | FILE_RANDOM_ACCESS, nullptr, 0);
+  if (!NT_SUCCESS(status)) return status;
+
+  FILE_STANDARD_INFORMATION info;
+  status = ZwQueryInformationFile(*file, &io, &info, sizeof info, FileStandardInformation);
+  uint64_t fileSize = NT_SUCCESS(status) ? static_cast<uint64_t>(info.EndOfFile.QuadPart) : 0;
+  // With the header in the volume file, the body is all but its last bytes.
+  uint64_t headerBytes = request->headerPlacement == VD_HEADER_IN_VOLUME_FILE ? kHeaderSize : 0;
+  *bodySize = fileSize > headerBytes ? fileSize - headerBytes : 0;
+  if (NT_SUCCESS(status) && (*bodySize == 0 || *bodySize % kSectorSize != 0)) {
+    status = STATUS_INVALID_PARAMETER;
+  }
+  if (!NT_SUCCESS(status)) ZwClose(*file);
+  return status;
+}
+
+void MakeVolumeDeviceName(int number, WCHAR (&buffer)[64], UNICODE_STRING* name) {
+  int length = 0;
+  for (const char* c = VD_VOLUME_DEVICE_PREFIX; *c != '\0'; ++c) buffer[length++] = *c;
+  char digits[4];
+  int digitCount = 0;
+  do {
+    digits[digitCount++] = static_cast<char>('0' + number % 10);
+    number /= 10;
+  } while (number > 0);
+  while (digitCount > 0) buffer[length++] = digits[--digitCount];
+  buffer[length] = L'\0';
+  RtlInitUnicodeString(name, buffer);
+}
+
+// Creates the device on the lowest free number. A name still held by a
+// device that is being deleted is skipped. Called with gTableLock held.
+NTSTATUS CreateVolumeDevice(PDRIVER_OBJECT driver, bool readOnly, int* number,
+                            PDEVICE_OBJECT* device) {
+  for (int n = 0; n < kMaxVolumes; ++n) {
+    if (gVolumes[n] != nullptr) continue;
+    WCHAR nameBuffer[64];
+    UNICODE_STRING name;
+    MakeVolumeDeviceName(n, nameBuffer, &name);
+    NTSTATUS status = IoCreateDevice(
+        driver, sizeof(VolumeExtension), &name, FILE_DEVICE_DISK,
+        FILE_DEVICE_SECURE_OPEN | (readOnly ? FILE_READ_ONLY_DEVICE : 0), FALSE, device);
+    if (status == STATUS_OBJECT_NAME_COLLISION) continue;
+    *number = n;
+    return status;
+  }
+  return STATUS_INSUFFICIENT_RESOURCES;
+}
+
+// Closes the file, wipes the keys and deletes the device. Called with
+// gTableLock held.
+void RemoveVolume(int number) {
+  PDEVICE_OBJECT device = gVolumes[number];
+  VolumeExtension* volume = Extension(device);
+  volume->lock.Acquire();
+  volume->mounted = false;
+  ZwClose(volume->file);
+  volume->file = nullptr;
+  BodyCipherWipe(&volume->cipher);
+  volume->lock.Release();
+  gVolumes[number] = nullptr;
+  IoDeleteDevice(device);
+}
+
+// The caller's buffer of a read or write: an MDL's system address (direct
+// I/O), else the system buffer.
+uint8_t* TransferBuffer(PIRP irp) {
+  if (irp->MdlAddress != nullptr) {
+    return static_cast<uint8_t*>(MmGetSystemAddressForMdlSafe(irp->MdlAddress, NormalPagePriority));
+  }
+  return static_cast<uint8_t*>(irp->AssociatedIrp.SystemBuffer);
+}
+
+// Sector-aligned reads and writes within the body. A read that starts at the
+// end of the body or beyond answers STATUS_END_OF_FILE; one that runs past
+// the end answers the sectors before it. A write that does not fit in the
+// body is refused as a whole, so it can never reach the header.
+NTSTATUS Transfer(VolumeExtension* volume, PIRP irp, bool write, LONGLONG offset, ULONG length,
+                  ULONG_PTR* information) {
+  if (offset < 0 || offset % kSectorSize != 0 || length % kSectorSize != 0) {
+    return STATUS_INVALID_PARAMETER;
+  }
+  if (write && volume->readOnly) return STATUS_MEDIA_WRITE_PROTECTED;
+  if (length == 0) return STATUS_SUCCESS;
+  uint64_t start = static_cast<uint64_t>(offset);
+  if (start >= volume->bodySize) return write ? STATUS_DISK_FULL : STATUS_END_OF_FILE;
+  if (length > volume->bodySize - start) {
+    if (write) return STATUS_DISK_FULL;
+    length = static_cast<ULONG>(volume->bodySize - start);
+  }
+  uint8_t* buffer = TransferBuffer(irp);
+  if (buffer == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
+
+  IO_STATUS_BLOCK io;
+  NTSTATUS status = STATUS_SUCCESS;
+  if (!write) {
+    // Straight into the caller's buffer, decrypted in place there.
+    LARGE_INTEGER at;
+    at.QuadPart = offset;
+    status = ZwReadFile(volume->file, nullptr, nullptr, nullptr, &io, buffer, length, &at, nullptr);
+    if (NT_SUCCESS(status) && io.Information != length) status = STATUS_IO_DEVICE_ERROR;
+    if (NT_SUCCESS(status)) {
+      BodyCipherDecrypt(&volume->cipher, buffer, start / kSectorSize, length / kSectorSize);
+    }
+  }
+  // The caller's data stays as it is: each chunk is encrypted in a copy.
+  for (ULONG done = 0; write && done < length && NT_SUCCESS(status);) {
+    ULONG size = length - done < kChunkSize ? length - done : kChunkSize;
+    memcpy(volume->chunk, buffer + done, size);
+    BodyCipherEncrypt(&volume->cipher, volume->chunk, (start + done) / kSectorSize,
+                      size / kSectorSize);
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(start + done);
+    status = ZwWriteFile(volume->file, nullptr, nullptr, nullptr, &io, volume->chunk, size, &at,
+                         nullptr);
+    if (NT_SUCCESS(status) && io.Information != size) status = STATUS_IO_DEVICE_ERROR;
+    done += size;
+  }
+  if (!NT_SUCCESS(status)) return status;
+  volume->idle = VD_IDLE_REARM;  // used: the program's next tick rearms the count
+  *information = length;
+  return STATUS_SUCCESS;
+}
+
+NTSTATUS HandleVolumeControl(VolumeExtension* volume, PIRP irp, PIO_STACK_LOCATION stack,
+                             ULONG_PTR* information) {
+  void* buffer = irp->AssociatedIrp.SystemBuffer;
+  ULONG inputLength = stack->Parameters.DeviceIoControl.InputBufferLength;
+  ULONG outputLength = stack->Parameters.DeviceIoControl.OutputBufferLength;
+  switch (stack->Parameters.DeviceIoControl.IoControlCode) {
+    case IOCTL_VD_QUERY_VOLUME: {
+      if (outputLength < sizeof(VolumeControlRecord)) return STATUS_BUFFER_TOO_SMALL;
+      // What the volume is, never its keys.
+      VolumeControlRecord reply;
+      memset(&reply, 0, sizeof reply);
+      memcpy(reply.targetPath, volume->targetPath, sizeof reply.targetPath);
+      reply.driveLetter = volume->driveLetter;
+      reply.algorithm = volume->algorithm;
+      reply.headerPlacement = volume->headerPlacement;
+      reply.volumeSize = volume->bodySize;
+      reply.logonSessionId = volume->logonSessionId;
+      reply.deviceNumber = volume->header.deviceNumber;
+      reply.readOnly = volume->readOnly ? 1 : 0;
+      memcpy(buffer, &reply, sizeof reply);
+      *information = sizeof reply;
+      return STATUS_SUCCESS;
+    }
+    case IOCTL_VD_GET_IDLE:
+      if (outputLength < sizeof(IdleCounter)) return STATUS_BUFFER_TOO_SMALL;
+      *static_cast<IdleCounter*>(buffer) = volume->idle;
+      *information = sizeof(IdleCounter);
+      return STATUS_SUCCESS;
+    case IOCTL_VD_SET_IDLE:
+      if (inputLength < sizeof(IdleCounter)) return STATUS_INVALID_PARAMETER;
+      volume->idle = *static_cast<const IdleCounter*>(buffer);
+      return STATUS_SUCCESS;
+    case IOCTL_DISK_GET_DRIVE_GEOMETRY: {
+      if (outputLength < sizeof(DISK_GEOMETRY)) return STATUS_BUFFER_TOO_SMALL;
+      // One sector per track and one track per cylinder, so that the
+      // geometry multiplies out to the body size exactly.
+      DISK_GEOMETRY geometry;
+      geometry.Cylinders.QuadPart = static_cast<LONGLONG>(volume->bodySize / kSectorSize);
+      geometry.MediaType = FixedMedia;
+      geometry.TracksPerCylinder = 1;
+      geometry.SectorsPerTrack = 1;
+      geometry.BytesPerSector = kSectorSize;
+      memcpy(buffer, &geometry, sizeof geometry);
+      *information = sizeof geometry;
+      return STATUS_SUCCESS;
+    }
+    case IOCTL_DISK_GET_LENGTH_INFO: {
+      if (outputLength < sizeof(GET_LENGTH_INFORMATION)) return STATUS_BUFFER_TOO_SMALL;
+      GET_LENGTH_INFORMATION lengthInfo;
+      lengthInfo.Length.QuadPart = static_cast<LONGLONG>(volume->bodySize);
+      memcpy(buffer, &lengthInfo, sizeof lengthInfo);
+      *information = sizeof lengthInfo;
+      return STATUS_SUCCESS;
+    }
+    case IOCTL_DISK_IS_WRITABLE:
+      return volume->readOnly ? STATUS_MEDIA_WRITE_PROTECTED : STATUS_SUCCESS;
+    // The dismount sequence's file-system controls, answered as a volume
+    // without a mounted file system answers them: there is nothing to lock,
+    // flush or dismount. (Under Wine only the dismount reaches the driver.)
+    case VD_FSCTL_LOCK_VOLUME:
+    case VD_FSCTL_DISMOUNT_VOLUME:
+    case VD_FSCTL_UNLOCK_VOLUME:
+      return STATUS_SUCCESS;
+    default:
+      return STATUS_INVALID_DEVICE_REQUEST;
+  }
+}
+
+}  // namespace
+
+void InitVolumeTable() { gTableLock.Init(); }
+
+NTSTATUS MountVolumeDevice(PDRIVER_OBJECT driver, const VolumeControlRecord* request,
+                           int8_t* deviceNumber) {
+  NTSTATUS status = CheckMountRequest(request);
+  if (!NT_SUCCESS(status)) return status;
+  HANDLE file;
+  uint64_t bodySize;
+  status = OpenVolumeFile(request, &file, &bodySize);
+  if (!NT_SUCCESS(status)) return status;
+
+  LockHolder hold(&gTableLock);
+  int number;
+  PDEVICE_OBJECT device;
+  status = CreateVolumeDevice(driver, request->readOnly == 1, &number, &device);
+  if (!NT_SUCCESS(status)) {
+    ZwClose(file);
+    return status;
+  }
+  VolumeExtension* volume = Extension(device);
+  volume->header.kind = kStandinVolumeDevice;
+  volume->header.deviceNumber = static_cast<int8_t>(number);
+  volume->lock.Init();
+  volume->readOnly = request->readOnly == 1;
+  volume->driveLetter = UpperDriveLetter(request->driveLetter);
+  volume->algorithm = request->algorithm;
+  volume->headerPlacement = request->headerPlacement;
+  volume->logonSessionId = request->logonSessionId;
+  memcpy(volume->targetPath, request->targetPath, sizeof volume->targetPath);
+  volume->file = file;
+  volume->bodySize = bodySize;
+  volume->idle = VD_IDLE_REARM;  // the program arms the count right after the mount
+  BodyCipherInit(&volume->cipher, request->algorithm, request->sectorKey, request->sectorIvSeed);
+  volume->mounted = true;
+  device->Flags |= DO_DIRECT_IO;
+  device->Flags &= ~DO_DEVICE_INITIALIZING;
+  gVolumes[number] = device;
+  *deviceNumber = static_cast<int8_t>(number);
+  return STATUS_SUCCESS;
+}
+
+NTSTATUS DismountVolumeDevices(char driveLetter, uint32_t logonSessionId) {
+  char letter = UpperDriveLetter(driveLetter);
+  LockHolder hold(&gTableLock);
+  NTSTATUS status = STATUS_NO_SUCH_DEVICE;
+  for (int n = 0; n < kMaxVolumes; ++n) {
+    if (gVolumes[n] == nullptr) continue;
+    const VolumeExtension* volume = Extension(gVolumes[n]);
+    if (volume->driveLetter != letter || volume->logonSessionId != logonSessionId) continue;
+    RemoveVolume(n);
+    status = STATUS_SUCCESS;
+  }
+  return status;
+}
+
+void DismountAllVolumeDevices() {
+  LockHolder hold(&gTableLock);
+  for (int n = 0; n < kMaxVolumes; ++n) {
+    if (gVolumes[n] != nullptr) RemoveVolume(n);
+  }
+}
+
+NTSTATUS HandleVolumeRequest(PDEVICE_OBJECT device, PIRP irp, PIO_STACK_LOCATION stack,
+                             ULONG_PTR* information) {
+  VolumeExtension* volume = Extension(device);
+  LockHolder hold(&volume->lock);
+  UCHAR major = stack->MajorFunction;
+  if (major == IRP_MJ_CLOSE || major == IRP_MJ_CLEANUP) return STATUS_SUCCESS;
+  if (!volume->mounted) return STATUS_NO_SUCH_DEVICE;
+  switch (major) {
+    case IRP_MJ_CREATE:
+      return STATUS_SUCCESS;
+    case IRP_MJ_READ:
+      return Transfer(volume, irp, false, stack->Parameters.Read.ByteOffset.QuadPart,
+                      stack->Parameters.Read.Length, information);
+    case IRP_MJ_WRITE:
+      return Transfer(volume, irp, true, stack->Parameters.Write.ByteOffset.QuadPart,
+                      stack->Parameters.Write.Length, information);
+    case IRP_MJ_FLUSH_BUFFERS: {
+      if (volume->readOnly) return STATUS_SUCCESS;
+      IO_STATUS_BLOCK io;
+      return ZwFlushBuffersFile(volume->file, &io);
+    }
+    case IRP_MJ_DEVICE_CONTROL:
+      return HandleVolumeControl(volume, irp, stack, information);
+    default:
+      return STATUS_INVALID_DEVICE_REQUEST;
+  }
+}
