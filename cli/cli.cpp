@@ -1,0 +1,314 @@
+#include "cli/cli.h"
+
+#include <ctype.h>
+#include <inttypes.h>
+#include <string.h>
+
+#include <map>
+
+#include "cli/terminal.h"
+#include "cli/volume_info.h"
+#include "crypto/wipe.h"
+#include "volume/change_password.h"
+#include "volume/create_volume.h"
+#include "volume/header.h"
+
+namespace {
+
+constexpr char kProgram[] = "velmorcrypt-cli";
+
+constexpr char kUsage[] =
+    "Usage: velmorcrypt-cli COMMAND [OPTIONS]\n"
+    "\n"
+    "Commands:\n"
+    "  create VOLUME --size MB [--algorithm NAME] [--header FILE.ehb]\n"
+    "                     create a volume\n"
+    "  passwd FILE        change the password of a volume or an external header block\n"
+    "  info VOLUME [--header FILE.ehb]\n"
+    "                     show a volume's algorithm, header placement and body size\n"
+    "\n"
+    "Options:\n"
+    "  --password-stdin   read passwords from standard input, one per line\n"
+    "  --help             show help (also after a command)\n"
+    "  --version          show the version\n";
+
+constexpr char kCreateUsage[] =
+    "Usage: velmorcrypt-cli create VOLUME --size MB [OPTIONS]\n"
+    "\n"
+    "Creates the volume file VOLUME with a body of MB megabytes (1 to 999999),\n"
+    "every sector encrypted, and its password-sealed header at the end of the\n"
+    "file or, with --header, in a separate external header block file.\n"
+    "Asks for the password twice.\n"
+    "\n"
+    "Options:\n"
+    "  --size MB          body size in megabytes of 1048576 bytes (required)\n"
+    "  --algorithm NAME   aes-128 (default), aes-256, blowfish-128 or blowfish-448\n"
+    "  --header FILE.ehb  keep the header in this file instead\n"
+    "  --password-stdin   read the password and its confirmation from standard\n"
+    "                     input, one per line\n"
+    "  --help             show this help\n";
+
+constexpr char kPasswdUsage[] =
+    "Usage: velmorcrypt-cli passwd FILE [OPTIONS]\n"
+    "\n"
+    "Changes the password of the header in the last 1044 bytes of FILE: a volume\n"
+    "file that holds its header, or an external header block (.ehb). Nothing\n"
+    "else in the file changes. Asks for the current password, then the new one\n"
+    "twice.\n"
+    "\n"
+    "Options:\n"
+    "  --password-stdin   read the current password, the new password and its\n"
+    "                     confirmation from standard input, one per line\n"
+    "  --help             show this help\n";
+
+constexpr char kInfoUsage[] =
+    "Usage: velmorcrypt-cli info VOLUME [OPTIONS]\n"
+    "\n"
+    "Opens the header of VOLUME with the password and shows the algorithm, where\n"
+    "the header lies and the size of the body. Reads only.\n"
+    "\n"
+    "Options:\n"
+    "  --header FILE.ehb  the volume's external header block\n"
+    "  --password-stdin   read the password from standard input\n"
+    "  --help             show this help\n";
+
+void WipeString(std::string* text) {
+  SecureWipe(text->data(), text->capacity());
+  text->clear();
+}
+
+// The command line of one command: its positional arguments and options.
+struct Arguments {
+  std::vector<std::string> positional;
+  std::map<std::string, std::string> values;
+  bool passwordStdin = false;
+  bool help = false;
+};
+
+// Parses args[1...] with the options that take a value; returns an error
+// text, empty when the command line is good.
+std::string Parse(const std::vector<std::string>& args,
+                  const std::vector<std::string>& valueOptions, Arguments* parsed) {
+  bool optionsEnded = false;
+  for (size_t i = 1; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
+      parsed->positional.push_back(arg);
+    } else if (arg == "--") {
+      optionsEnded = true;
+    } else if (arg == "--help" || arg == "-h") {
+      parsed->help = true;
+    } else if (arg == "--password-stdin") {
+      parsed->passwordStdin = true;
+    } else {
+      const size_t equals = arg.find('=');
+      const std::string name = arg.substr(0, equals);
+      bool known = false;
+      for (const std::string& option : valueOptions) known = known || option == name;
+      if (!known) return "unknown option '" + name + "'";
+      if (equals != std::string::npos) {
+        parsed->values[name] = arg.substr(equals + 1);
+      } else if (i + 1 < args.size()) {
+        parsed->values[name] = args[++i];
+      } else {
+        return "option '" + name + "' needs a value";
+      }
+    }
+  }
+  return "";
+}
+
+int UsageError(const CliStreams& io, const std::string& command, const std::string& error) {
+  fprintf(io.err, "%s: %s\nTry '%s %s--help'.\n", kProgram, error.c_str(), kProgram,
+          command.empty() ? "" : (command + " ").c_str());
+  return kExitUsage;
+}
+
+// Where the passwords come from: standard input, one per line, or the
+// terminal without echo.
+class SecretSource {
+ public:
+  SecretSource(const CliStreams& io, bool fromStdin) : io_(io), fromStdin_(fromStdin) {}
+
+  bool Available() const { return fromStdin_ || IsTerminal(io_.in); }
+
+  void Read(const char* prompt, std::string* line) const {
+    if (fromStdin_) {
+      ReadLine(io_.in, line);
+    } else {
+      ReadHiddenLine(io_.in, io_.err, prompt, line);
+    }
+  }
+
+ private:
+  const CliStreams& io_;
+  bool fromStdin_;
+};
+
+int NoTerminal(const CliStreams& io, const std::string& command) {
+  return UsageError(io, command, "no terminal to read the password from; use --password-stdin");
+}
+
+int Finish(const CliStreams& io, const Outcome& outcome) {
+  if (!outcome.success) {
+    fprintf(io.err, "%s\n", outcome.message.c_str());
+    return kExitFailure;
+  }
+  if (!outcome.message.empty()) fprintf(io.out, "%s\n", outcome.message.c_str());
+  return kExitSuccess;
+}
+
+// A progress bar on the terminal, redrawn when the percentage changes.
+class ProgressBar {
+ public:
+  explicit ProgressBar(FILE* stream) : stream_(IsTerminal(stream) ? stream : nullptr) {}
+
+  void Show(uint32_t done, uint32_t total) {
+    if (stream_ == nullptr || total == 0) return;
+    const int percent = static_cast<int>(uint64_t{done} * 100 / total);
+    if (percent == shown_) return;
+    shown_ = percent;
+    constexpr int kWidth = 40;
+    char bar[kWidth + 1];
+    const int filled = percent * kWidth / 100;
+    memset(bar, '#', filled);
+    memset(bar + filled, '.', kWidth - filled);
+    bar[kWidth] = '\0';
+    fprintf(stream_, "\r[%s] %3d%%  %" PRIu32 "/%" PRIu32 " MB", bar, percent, done, total);
+    fflush(stream_);
+  }
+
+  void End() {
+    if (stream_ != nullptr && shown_ >= 0) fputc('\n', stream_);
+  }
+
+ private:
+  FILE* stream_;
+  int shown_ = -1;
+};
+
+int ParseAlgorithm(const std::string& name) {
+  for (int id = kAes128; id <= kBlowfish448; ++id) {
+    std::string known = AlgorithmName(id);
+    for (char& c : known) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
+    if (name == known) return id;
+  }
+  return kAlgorithmNone;
+}
+
+int Create(const std::vector<std::string>& args, const CliStreams& io, FileSystem& fileSystem,
+           const std::atomic<bool>* cancel) {
+  Arguments parsed;
+  const std::string error = Parse(args, {"--size", "--algorithm", "--header"}, &parsed);
+  if (!error.empty()) return UsageError(io, "create", error);
+  if (parsed.help) {
+    fputs(kCreateUsage, io.out);
+    return kExitSuccess;
+  }
+  if (parsed.positional.size() != 1) return UsageError(io, "create", "name one volume file");
+  if (parsed.values.count("--size") == 0) return UsageError(io, "create", "--size is required");
+  CreateVolumeInput input;
+  input.volumePath = parsed.positional[0];
+  input.headerPath = parsed.values["--header"];
+  // A size that is no number reads as 0, which the engine refuses with its
+  // own message.
+  ParseVolumeSize(parsed.values["--size"], &input.sizeMb);
+  input.algorithm =
+      ParseAlgorithm(parsed.values.count("--algorithm") ? parsed.values["--algorithm"] : "aes-128");
+  if (input.algorithm == kAlgorithmNone) {
+    return UsageError(io, "create",
+                      "unknown algorithm '" + parsed.values["--algorithm"] +
+                          "' (aes-128, aes-256, blowfish-128, blowfish-448)");
+  }
+  const SecretSource secrets(io, parsed.passwordStdin);
+  if (!secrets.Available()) return NoTerminal(io, "create");
+  secrets.Read("Password: ", &input.password);
+  secrets.Read("Confirm password: ", &input.confirmation);
+
+  ProgressBar bar(io.err);
+  const CreateVolumeOutcome result = CreateVolume(
+      fileSystem, input, [&bar](uint32_t done, uint32_t total) { bar.Show(done, total); }, cancel);
+  WipeString(&input.password);
+  WipeString(&input.confirmation);
+  bar.End();
+  return Finish(io, result.outcome);
+}
+
+int Passwd(const std::vector<std::string>& args, const CliStreams& io, FileSystem& fileSystem) {
+  Arguments parsed;
+  const std::string error = Parse(args, {}, &parsed);
+  if (!error.empty()) return UsageError(io, "passwd", error);
+  if (parsed.help) {
+    fputs(kPasswdUsage, io.out);
+    return kExitSuccess;
+  }
+  if (parsed.positional.size() != 1) return UsageError(io, "passwd", "name one file");
+  const SecretSource secrets(io, parsed.passwordStdin);
+  if (!secrets.Available()) return NoTerminal(io, "passwd");
+  ChangePasswordInput input;
+  input.path = parsed.positional[0];
+  secrets.Read("Current password: ", &input.currentPassword);
+  secrets.Read("New password: ", &input.newPassword);
+  secrets.Read("Confirm new password: ", &input.confirmation);
+  const ChangePasswordOutcome result = ChangeVolumePassword(fileSystem, input);
+  WipeString(&input.currentPassword);
+  WipeString(&input.newPassword);
+  WipeString(&input.confirmation);
+  return Finish(io, result.outcome);
+}
+
+int Info(const std::vector<std::string>& args, const CliStreams& io, FileSystem& fileSystem) {
+  Arguments parsed;
+  const std::string error = Parse(args, {"--header"}, &parsed);
+  if (!error.empty()) return UsageError(io, "info", error);
+  if (parsed.help) {
+    fputs(kInfoUsage, io.out);
+    return kExitSuccess;
+  }
+  if (parsed.positional.size() != 1) return UsageError(io, "info", "name one volume file");
+  const SecretSource secrets(io, parsed.passwordStdin);
+  if (!secrets.Available()) return NoTerminal(io, "info");
+  std::string password;
+  secrets.Read("Password: ", &password);
+  const std::string& headerPath = parsed.values["--header"];
+  VolumeInfo info;
+  const Outcome outcome =
+      ReadVolumeInfo(fileSystem, parsed.positional[0], headerPath, password, &info);
+  WipeString(&password);
+  if (!outcome.success) return Finish(io, outcome);
+  fprintf(io.out, "Algorithm: %s\n", AlgorithmName(info.algorithm));
+  if (info.externalHeader) {
+    fprintf(io.out, "Header: external header block %s\n", headerPath.c_str());
+  } else {
+    fprintf(io.out, "Header: in the volume file (its last %" PRIu32 " bytes)\n", kHeaderSize);
+  }
+  fprintf(io.out, "Body: %" PRIu64 " bytes", info.bodySize);
+  if (info.bodySize % kMegabyte == 0) {
+    fprintf(io.out, " (%" PRIu64 " MB)", info.bodySize / kMegabyte);
+  }
+  fputc('\n', io.out);
+  return kExitSuccess;
+}
+
+}  // namespace
+
+int RunCli(const std::vector<std::string>& args, const CliStreams& io, FileSystem& fileSystem,
+           const std::atomic<bool>* cancel) {
+  if (args.empty()) {
+    fputs(kUsage, io.err);
+    return kExitUsage;
+  }
+  const std::string& command = args[0];
+  if (command == "--help" || command == "-h" || command == "help") {
+    fputs(kUsage, io.out);
+    return kExitSuccess;
+  }
+  if (command == "--version") {
+    fprintf(io.out, "%s %s\n", kProgram, VM_VERSION);
+    return kExitSuccess;
+  }
+  if (command == "create") return Create(args, io, fileSystem, cancel);
+  if (command == "passwd") return Passwd(args, io, fileSystem);
+  if (command == "info") return Info(args, io, fileSystem);
+  return UsageError(io, "", "unknown command '" + command + "'");
+}

@@ -1,0 +1,71 @@
+#include "cli/volume_info.h"
+
+#include <memory>
+
+#include "crypto/wipe.h"
+#include "volume/header.h"
+
+namespace {
+
+constexpr char kErrorCaption[] = "Info Error";
+
+Outcome Fail(const char* message) { return Outcome::Failure(message, kErrorCaption); }
+
+// A header buffer that is wiped however the command ends.
+struct HeaderBuffer {
+  uint8_t bytes[kHeaderSize];
+  HeaderBuffer() = default;
+  HeaderBuffer(const HeaderBuffer&) = delete;
+  HeaderBuffer& operator=(const HeaderBuffer&) = delete;
+  ~HeaderBuffer() { SecureWipe(bytes, sizeof bytes); }
+};
+
+int Open(HeaderBuffer& header, const std::string& password) {
+  return OpenHeader(header.bytes, reinterpret_cast<const uint8_t*>(password.data()),
+                    static_cast<uint32_t>(password.size()));
+}
+
+}  // namespace
+
+Outcome ReadVolumeInfo(FileSystem& fileSystem, const std::string& volumePath,
+                       const std::string& headerPath, const std::string& password,
+                       VolumeInfo* info) {
+  constexpr char kWrongPassword[] =
+      "Error decrypting header information with the supplied password.";
+  if (volumePath.empty()) return Fail("Please specify a Velmorcrypt volume.");
+  if (password.empty()) return Fail("Please specify volume password.");
+  if (password.size() > kMaxPasswordLength) {
+    return Fail("Passwords should not be longer than 64 characters.");
+  }
+  HeaderBuffer header;
+  uint64_t size = 0;
+  info->externalHeader = !headerPath.empty();
+  if (info->externalHeader) {
+    std::unique_ptr<File> headerFile = fileSystem.Open(headerPath, OpenMode::kRead);
+    if (!headerFile) return Fail("Error opening external header block.");
+    if (!headerFile->Size(&size) || size != kHeaderSize ||
+        !headerFile->ReadAt(0, header.bytes, kHeaderSize)) {
+      return Fail("Error reading external header block.");
+    }
+    headerFile.reset();
+    info->algorithm = Open(header, password);
+    if (info->algorithm == 0) return Fail(kWrongPassword);
+  }
+  std::unique_ptr<File> volumeFile = fileSystem.Open(volumePath, OpenMode::kRead);
+  if (!volumeFile) return Fail("Error opening Velmorcrypt volume.");
+  if (!volumeFile->Size(&size) ||
+      (!info->externalHeader &&
+       (size <= kHeaderSize ||
+        !volumeFile->ReadAt(size - kHeaderSize, header.bytes, kHeaderSize)))) {
+    return Fail("Error reading Velmorcrypt volume.");
+  }
+  volumeFile.reset();
+  if (info->externalHeader) {
+    info->bodySize = size;
+  } else {
+    info->bodySize = size - kHeaderSize;
+    info->algorithm = Open(header, password);
+    if (info->algorithm == 0) return Fail(kWrongPassword);
+  }
+  return Outcome::Success("", "Info");
+}

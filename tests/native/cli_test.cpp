@@ -1,0 +1,236 @@
+// The command-line tool, run in-process with files for its standard
+// streams: creating, inspecting and re-keying volumes, the engines'
+// messages and exit codes, and command lines it refuses.
+#include "cli/cli.h"
+
+#include <gtest/gtest.h>
+#include <stdio.h>
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "engine_test_support.h"
+
+namespace {
+
+struct CliRun {
+  int code;
+  std::string out;
+  std::string err;
+};
+
+class CliTest : public ::testing::Test {
+ protected:
+  // Runs the tool with `input` as its standard input.
+  CliRun Run(const std::vector<std::string>& args, const std::string& input = "",
+             const std::atomic<bool>* cancel = nullptr) {
+    WriteWholeFile(streams.File("in"), std::vector<uint8_t>(input.begin(), input.end()));
+    FILE* in = fopen(streams.File("in").c_str(), "rb");
+    FILE* out = fopen(streams.File("out").c_str(), "wb");
+    FILE* err = fopen(streams.File("err").c_str(), "wb");
+    EXPECT_TRUE(in && out && err);
+    const int code = RunCli(args, {in, out, err}, SystemFileSystem(), cancel);
+    fclose(in);
+    fclose(out);
+    fclose(err);
+    const std::vector<uint8_t> outBytes = ReadWholeFile(streams.File("out"));
+    const std::vector<uint8_t> errBytes = ReadWholeFile(streams.File("err"));
+    return {code, std::string(outBytes.begin(), outBytes.end()),
+            std::string(errBytes.begin(), errBytes.end())};
+  }
+
+  TempFolder streams;  // the standard streams, and the volumes in a folder beside them
+  std::string volumes = streams.File("volumes");
+  std::string Volume(const std::string& name) {
+    std::filesystem::create_directories(volumes);
+    return (std::filesystem::path(volumes) / name).string();
+  }
+};
+
+TEST_F(CliTest, CreateInfoPasswdRoundTrip) {
+  const std::string volume = Volume("round.vmv");
+  CliRun run = Run({"create", volume, "--size", "1", "--algorithm", "aes-256", "--password-stdin"},
+                   "first\nfirst\n");
+  ASSERT_EQ(run.code, kExitSuccess) << run.err;
+  EXPECT_EQ(run.out, "Velmorcrypt volume successfully created.\n");
+  EXPECT_EQ(run.err, "");  // no progress bar when standard error is no terminal
+  EXPECT_EQ(std::filesystem::file_size(volume), 1049620u);
+
+  run = Run({"info", volume, "--password-stdin"}, "first\n");
+  ASSERT_EQ(run.code, kExitSuccess) << run.err;
+  EXPECT_EQ(run.out,
+            "Algorithm: AES-256\n"
+            "Header: in the volume file (its last 1044 bytes)\n"
+            "Body: 1048576 bytes (1 MB)\n");
+
+  run = Run({"passwd", volume, "--password-stdin"}, "first\nsecond\nsecond\n");
+  ASSERT_EQ(run.code, kExitSuccess) << run.err;
+  EXPECT_EQ(run.out, "Password successfully changed.\n");
+
+  run = Run({"info", "--password-stdin", volume}, "first\n");
+  EXPECT_EQ(run.code, kExitFailure);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "Error decrypting header information with the supplied password.\n");
+  run = Run({"info", volume, "--password-stdin"}, "second\r\n");
+  EXPECT_EQ(run.code, kExitSuccess) << run.err;
+}
+
+TEST_F(CliTest, ExternalHeaderBlock) {
+  const std::string volume = Volume("apart.vmv");
+  const std::string header = Volume("apart.ehb");
+  CliRun run = Run({"create", volume, "--size=2", "--header=" + header, "--algorithm=blowfish-448",
+                    "--password-stdin"},
+                   "pw\npw\n");
+  ASSERT_EQ(run.code, kExitSuccess) << run.err;
+  EXPECT_EQ(std::filesystem::file_size(volume), 2u * 1048576);
+  EXPECT_EQ(std::filesystem::file_size(header), 1044u);
+
+  run = Run({"info", volume, "--header", header, "--password-stdin"}, "pw\n");
+  ASSERT_EQ(run.code, kExitSuccess) << run.err;
+  EXPECT_EQ(run.out, "Algorithm: Blowfish-448\nHeader: external header block " + header +
+                         "\nBody: 2097152 bytes (2 MB)\n");
+
+  // The volume file holds no header of its own.
+  run = Run({"passwd", volume, "--password-stdin"}, "pw\nnew\nnew\n");
+  EXPECT_EQ(run.code, kExitFailure);
+  EXPECT_EQ(run.err, "Error changing password.\n");
+  run = Run({"passwd", header, "--password-stdin"}, "pw\nnew\nnew\n");
+  EXPECT_EQ(run.code, kExitSuccess) << run.err;
+  EXPECT_EQ(Run({"info", volume, "--header", header, "--password-stdin"}, "new\n").code,
+            kExitSuccess);
+}
+
+TEST_F(CliTest, WrongCurrentPasswordIsRefused) {
+  const std::string volume = Volume("wrong.vmv");
+  ASSERT_EQ(Run({"create", volume, "--size", "1", "--password-stdin"}, "right\nright\n").code,
+            kExitSuccess);
+  const std::vector<uint8_t> before = ReadWholeFile(volume);
+  const CliRun run = Run({"passwd", volume, "--password-stdin"}, "wrong\nnew\nnew\n");
+  EXPECT_EQ(run.code, kExitFailure);
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "Error changing password.\n");
+  EXPECT_EQ(ReadWholeFile(volume), before);
+}
+
+TEST_F(CliTest, CreateShowsTheEnginesMessages) {
+  const std::string volume = Volume("refused.vmv");
+  CliRun run = Run({"create", volume, "--size", "1", "--password-stdin"}, "one\ntwo\n");
+  EXPECT_EQ(run.code, kExitFailure);
+  EXPECT_EQ(run.err, "Passwords do not match.\n");
+  run = Run({"create", volume, "--size", "lots", "--password-stdin"}, "one\none\n");
+  EXPECT_EQ(run.err, "Volume size must be from 1 to 999999 MB\n");
+  run = Run({"create", volume, "--size", "1000000", "--password-stdin"}, "one\none\n");
+  EXPECT_EQ(run.err, "Volume size must be from 1 to 999999 MB\n");
+  // Missing lines read as empty passwords.
+  run = Run({"create", volume, "--size", "1", "--password-stdin"}, "one\n");
+  EXPECT_EQ(run.err, "Please specify volume password.\n");
+  run = Run({"create", volume, "--size", "1", "--password-stdin"},
+            std::string(65, 'p') + "\n" + std::string(65, 'p') + "\n");
+  EXPECT_EQ(run.err, "Passwords cannot be longer than 64 characters.\n");
+  EXPECT_FALSE(std::filesystem::exists(volume));
+}
+
+TEST_F(CliTest, CancelledCreationLeavesNothing) {
+  const std::string volume = Volume("cancelled.vmv");
+  const std::atomic<bool> cancel = true;
+  const CliRun run = Run(
+      {"create", volume, "--size", "2", "--header", Volume("cancelled.ehb"), "--password-stdin"},
+      "pw\npw\n", &cancel);
+  EXPECT_EQ(run.code, kExitFailure);
+  EXPECT_EQ(run.err, "Volume creation cancelled.\n");
+  EXPECT_TRUE(std::filesystem::is_empty(volumes));
+}
+
+TEST_F(CliTest, InfoChecksInTheMountOrder) {
+  const std::string volume = Volume("checked.vmv");
+  const std::string header = Volume("checked.ehb");
+  ASSERT_EQ(
+      Run({"create", volume, "--size", "1", "--header", header, "--password-stdin"}, "pw\npw\n")
+          .code,
+      kExitSuccess);
+  auto info = [&](std::vector<std::string> args, const std::string& password) {
+    args.insert(args.begin(), "info");
+    args.push_back("--password-stdin");
+    const CliRun run = Run(args, password + "\n");
+    EXPECT_EQ(run.code, kExitFailure);
+    return run.err;
+  };
+  EXPECT_EQ(info({Volume("missing.vmv")}, ""), "Please specify volume password.\n");
+  EXPECT_EQ(info({Volume("missing.vmv")}, std::string(65, 'p')),
+            "Passwords should not be longer than 64 characters.\n");
+  EXPECT_EQ(info({volume, "--header", Volume("missing.ehb")}, "pw"),
+            "Error opening external header block.\n");
+  // The header block is opened before the volume file is looked at.
+  EXPECT_EQ(info({Volume("missing.vmv"), "--header", header}, "wrong"),
+            "Error decrypting header information with the supplied password.\n");
+  EXPECT_EQ(info({Volume("missing.vmv"), "--header", header}, "pw"),
+            "Error opening Velmorcrypt volume.\n");
+  EXPECT_EQ(info({Volume("missing.vmv")}, "pw"), "Error opening Velmorcrypt volume.\n");
+
+  for (size_t size : {1043u, 1045u}) {
+    WriteWholeFile(Volume("odd.ehb"), std::vector<uint8_t>(size, 0));
+    EXPECT_EQ(info({volume, "--header", Volume("odd.ehb")}, "pw"),
+              "Error reading external header block.\n");
+  }
+  // A volume file must be larger than its header.
+  std::vector<uint8_t> bytes = ReadWholeFile(header);
+  WriteWholeFile(Volume("tiny.vmv"), bytes);
+  EXPECT_EQ(info({Volume("tiny.vmv")}, "pw"), "Error reading Velmorcrypt volume.\n");
+  bytes.insert(bytes.begin(), 0);
+  WriteWholeFile(Volume("tiny.vmv"), bytes);
+  const CliRun run = Run({"info", Volume("tiny.vmv"), "--password-stdin"}, "pw\n");
+  EXPECT_EQ(run.code, kExitSuccess) << run.err;
+  EXPECT_EQ(run.out,
+            "Algorithm: AES-128\nHeader: in the volume file (its last 1044 bytes)\n"
+            "Body: 1 bytes\n");
+}
+
+TEST_F(CliTest, HelpAndVersion) {
+  for (const char* command : {"create", "passwd", "info"}) {
+    const CliRun run = Run({command, "--help"});
+    EXPECT_EQ(run.code, kExitSuccess);
+    EXPECT_EQ(run.out.rfind(std::string("Usage: velmorcrypt-cli ") + command, 0), 0u) << run.out;
+  }
+  CliRun run = Run({"--help"});
+  EXPECT_EQ(run.code, kExitSuccess);
+  EXPECT_NE(run.out.find("--password-stdin"), std::string::npos);
+  run = Run({"--version"});
+  EXPECT_EQ(run.code, kExitSuccess);
+  EXPECT_EQ(run.out.rfind("velmorcrypt-cli ", 0), 0u) << run.out;
+}
+
+TEST_F(CliTest, CommandLinesItRefuses) {
+  const std::string volume = Volume("usage.vmv");
+  const std::vector<std::vector<std::string>> refused = {
+      {},
+      {"format", volume},
+      {"create", volume, "--password-stdin"},                         // no size
+      {"create", "--size", "1", "--password-stdin"},                  // no volume
+      {"create", volume, volume, "--size", "1", "--password-stdin"},  // two volumes
+      {"create", volume, "--size", "1", "--algorithm", "des", "--password-stdin"},
+      {"create", volume, "--size", "1", "--password", "secret"},  // no passwords here
+      {"create", volume, "--size"},
+      {"passwd", "--password-stdin"},
+      {"info", volume, "--size", "1", "--password-stdin"},
+  };
+  for (const std::vector<std::string>& args : refused) {
+    const CliRun run = Run(args, "pw\npw\npw\n");
+    EXPECT_EQ(run.code, kExitUsage) << (args.empty() ? "" : args[0]);
+    EXPECT_FALSE(run.err.empty());
+  }
+  EXPECT_FALSE(std::filesystem::exists(volume));
+}
+
+TEST_F(CliTest, PasswordsNeedATerminalOrStandardInput) {
+  const std::string volume = Volume("terminal.vmv");
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"create", volume, "--size", "1"}, {"passwd", volume}, {"info", volume}}) {
+    const CliRun run = Run(args, "pw\npw\npw\n");
+    EXPECT_EQ(run.code, kExitUsage);
+    EXPECT_NE(run.err.find("use --password-stdin"), std::string::npos) << run.err;
+  }
+  EXPECT_FALSE(std::filesystem::exists(volume));
+}
+
+}  // namespace

@@ -1,0 +1,62 @@
+#!/bin/sh
+# Runs the built command-line tool as a program, the way a script would:
+# passwords on standard input, messages on standard error, exit codes.
+#   cli_test.sh CLI [RUNNER...]   (RUNNER: e.g. the Wine runner for the .exe)
+set -eu
+cli=$1
+shift
+dir=$(mktemp -d)
+trap 'rm -rf "$dir"' EXIT
+
+# run INPUT ARGS...: runs the tool; leaves the exit code in $code and the
+# streams, without carriage returns, in $dir/out and $dir/err.
+run() {
+  input=$1
+  shift
+  code=0
+  printf "$input" | "$@" >"$dir/out.raw" 2>"$dir/err.raw" || code=$?
+  tr -d '\r' <"$dir/out.raw" >"$dir/out"
+  tr -d '\r' <"$dir/err.raw" >"$dir/err"
+}
+
+fail() {
+  echo "FAILED: $1" >&2
+  echo "--- stdout:" >&2
+  cat "$dir/out" >&2
+  echo "--- stderr:" >&2
+  cat "$dir/err" >&2
+  exit 1
+}
+
+expect() {  # expect CODE TEXT-ON-STDOUT-OR-STDERR WHAT
+  [ "$code" -eq "$1" ] || fail "$3: exit code $code, wanted $1"
+  grep -qF "$2" "$dir/out" "$dir/err" || fail "$3: no '$2'"
+}
+
+run 'secret\nsecret\n' "$@" "$cli" create "$dir/v.vmv" --size 2 --algorithm blowfish-128 --password-stdin
+expect 0 "Velmorcrypt volume successfully created." "create"
+[ "$(wc -c <"$dir/v.vmv")" -eq 2098196 ] || fail "volume size"
+
+run 'secret\n' "$@" "$cli" info "$dir/v.vmv" --password-stdin
+expect 0 "Algorithm: Blowfish-128" "info"
+expect 0 "Body: 2097152 bytes (2 MB)" "info"
+
+run 'secret\nfresh\nfresh\n' "$@" "$cli" passwd "$dir/v.vmv" --password-stdin
+expect 0 "Password successfully changed." "passwd"
+
+run 'secret\n' "$@" "$cli" info "$dir/v.vmv" --password-stdin
+expect 1 "Error decrypting header information with the supplied password." "info, old password"
+[ ! -s "$dir/out" ] || fail "info with a wrong password printed on standard output"
+
+run 'secret\nother\nother\n' "$@" "$cli" passwd "$dir/v.vmv" --password-stdin
+expect 1 "Error changing password." "passwd, old password"
+
+run 'fresh\n' "$@" "$cli" info "$dir/v.vmv" --password-stdin
+expect 0 "Algorithm: Blowfish-128" "info, new password"
+
+run '' "$@" "$cli" create "$dir/w.vmv" --size 1 </dev/null
+expect 2 "use --password-stdin" "create without a password source"
+
+run '' "$@" "$cli" --version
+expect 0 "velmorcrypt-cli " "version"
+echo "cli_test.sh: all passed"
