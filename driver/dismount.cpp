@@ -1,0 +1,87 @@
+#include "driver/dismount.h"
+
+#include <stdio.h>
+
+#include "driver/operations.h"
+
+namespace {
+
+// The list item's text is read into a 3-byte buffer: a letter and a colon.
+constexpr size_t kDriveTextLength = 2;
+
+}  // namespace
+
+bool DismountVolume(DriverPort& port, char driveLetter, uint32_t logonSessionId, int force) {
+  const bool forced = force == 1;
+  std::unique_ptr<Device> control =
+      port.OpenDevice(VD_CONTROL_DEVICE_PATH, DeviceAccess::kReadWrite);
+  if (!control) return false;
+  std::unique_ptr<Device> drive =
+      port.OpenDevice(DriveDevicePath(driveLetter), DeviceAccess::kReadWrite);
+  if (!drive) return false;
+
+  bool locked = false;
+  for (int attempt = 0; attempt < kLockAttempts && !locked; ++attempt) {
+    locked = port.LockVolume(*drive);
+    if (!locked) port.Wait(kLockRetryMilliseconds);
+  }
+  if (!locked && !forced) return false;
+  if (!port.DismountFileSystem(*drive) && !forced) return false;
+
+  VolumeControlRecord request;
+  FillDismountRequest(&request, driveLetter, logonSessionId);
+  control->Control(IOCTL_VD_DISMOUNT, &request, sizeof request, nullptr, 0);
+  port.UnlockVolume(*drive);
+
+  return port.RemoveDosDevice(DriveName(driveLetter)) ||
+         port.RemoveMountPoint(DriveRoot(driveLetter));
+}
+
+std::vector<ScannedDrive> ScanDrives(DriverPort& port) {
+  std::vector<ScannedDrive> drives;
+  for (char letter = kFirstDriveLetter; letter <= kLastDriveLetter; ++letter) {
+    if (!IsOwnDrive(port, letter)) continue;
+    ScannedDrive drive;
+    drive.letter = letter;
+    VolumeControlRecord reply = {};
+    drive.queried = QueryVolume(port, letter, &reply);
+    if (drive.queried) drive.volume = ReadQueryReply(reply);
+    drives.push_back(std::move(drive));
+  }
+  return drives;
+}
+
+DismountReply DismountSelected(DriverPort& port, const std::string& driveText,
+                               uint32_t logonSessionId) {
+  if (driveText.empty()) return {};
+  const std::string drive = driveText.substr(0, kDriveTextLength);
+  if (DismountVolume(port, drive[0], logonSessionId, 0)) {
+    char message[64];
+    snprintf(message, sizeof message, "Drive %s successfully dismounted.", drive.c_str());
+    return {DismountStep::kDismounted, message, "Dismount"};
+  }
+  return {DismountStep::kAskForce, "Dismount failed.  Would you like to force the dismount?",
+          "Dismount Error"};
+}
+
+void ForceDismount(DriverPort& port, const std::string& driveText, uint32_t logonSessionId) {
+  if (!driveText.empty()) DismountVolume(port, driveText[0], logonSessionId, 1);
+}
+
+std::optional<Outcome> DismountAll(DriverPort& port, const std::vector<std::string>& driveTexts,
+                                   uint32_t logonSessionId) {
+  if (driveTexts.empty()) return std::nullopt;
+  bool anyFailed = false;
+  for (const std::string& driveText : driveTexts) {
+    if (driveText.empty() || !DismountVolume(port, driveText[0], logonSessionId, 0)) {
+      anyFailed = true;
+    }
+  }
+  if (anyFailed) {
+    return Outcome::Failure("One or more drives could not be dismounted.", "Dismount All");
+  }
+  char message[64];
+  snprintf(message, sizeof message, "All %d drive(s) successfully dismounted.",
+           static_cast<int>(driveTexts.size()));
+  return Outcome::Success(message, "Dismount All");
+}

@@ -1,0 +1,120 @@
+#include "driver/mount_command.h"
+
+#include <string.h>
+
+#include "crypto/wipe.h"
+#include "driver/operations.h"
+#include "driver/records.h"
+#include "platform/path.h"
+#include "volume/header.h"
+
+namespace {
+
+constexpr char kErrorCaption[] = "Mount Error";
+
+// The header block being read and opened; wiped on every way out.
+class HeaderBuffer {
+ public:
+  HeaderBuffer() { memset(bytes, 0, sizeof bytes); }
+  ~HeaderBuffer() { SecureWipe(bytes, sizeof bytes); }
+  HeaderBuffer(const HeaderBuffer&) = delete;
+  HeaderBuffer& operator=(const HeaderBuffer&) = delete;
+
+  uint8_t bytes[kHeaderSize];
+};
+
+MountResult Refuse(const char* message) { return {Outcome::Failure(message, kErrorCaption), 0}; }
+
+bool IsDriveLetter(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
+
+// The folder of the volume with a trailing backslash: the file name removed,
+// then a backslash added if missing ("C:vol.vmv" gives "C:\").
+std::string LastDirectoryOf(const std::string& volumePath) {
+  std::string folder = FolderOfPath(volumePath);
+  if (!folder.empty() && folder.back() != '\\' && folder.back() != '/') folder += '\\';
+  return folder;
+}
+
+void WipeString(std::string& text) {
+  SecureWipe(text.data(), text.size());
+  text.clear();
+}
+
+int OpenWithPassword(HeaderBuffer& header, const std::string& password) {
+  return OpenHeader(header.bytes, reinterpret_cast<const uint8_t*>(password.data()),
+                    static_cast<uint32_t>(password.size()));
+}
+
+}  // namespace
+
+MountResult RunMountCommand(MountPageState& state, FileSystem& files, DriverPort& port,
+                            MinuteTimer& timer) {
+  state.editedTimeout = ClampIdleTimeout(state.editedTimeout);
+  StartIdleTimerIfArmed(state.autoDismount, timer);
+
+  if (state.volumePath.empty()) return Refuse("Please specify a Velmorcrypt volume.");
+  if (state.password.empty()) return Refuse("Please specify volume password.");
+  if (state.password.size() > kMaxPasswordLength) {
+    return Refuse("Passwords should not be longer than 64 characters.");
+  }
+  if (state.driveText.empty() || !IsDriveLetter(state.driveText[0])) {
+    return Refuse("No free drive letter is available.");
+  }
+  if (!TargetPathFits(state.volumePath)) return Refuse("The volume path is too long.");
+
+  const OpenMode volumeMode = state.readOnly == 1 ? OpenMode::kRead : OpenMode::kReadWrite;
+  HeaderBuffer header;
+  int algorithm = kAlgorithmNone;
+  int headerPlacement = 0;
+  if (!state.externalHeaderPath.empty()) {
+    bool read = false;
+    {
+      std::unique_ptr<File> block = files.Open(state.externalHeaderPath, OpenMode::kRead);
+      if (!block) return Refuse("Error opening external header block.");
+      uint64_t size = 0;
+      if (!block->Size(&size) || size != kHeaderSize) {
+        return Refuse("Error reading external header block.");
+      }
+      read = block->ReadAt(0, header.bytes, kHeaderSize);
+    }
+    if (read) algorithm = OpenWithPassword(header, state.password);
+    if (algorithm == kAlgorithmNone) {
+      return Refuse("Error decrypting header information with the supplied password.");
+    }
+    if (!files.Open(state.volumePath, volumeMode)) {
+      return Refuse("Error opening Velmorcrypt volume.");
+    }
+    headerPlacement = VD_HEADER_EXTERNAL;
+  } else {
+    bool read = false;
+    {
+      std::unique_ptr<File> volume = files.Open(state.volumePath, volumeMode);
+      if (!volume) return Refuse("Error opening Velmorcrypt volume.");
+      uint64_t size = 0;
+      if (!volume->Size(&size) || size <= kHeaderSize) {
+        return Refuse("Error reading Velmorcrypt volume.");
+      }
+      read = volume->ReadAt(size - kHeaderSize, header.bytes, kHeaderSize);
+    }
+    if (read) algorithm = OpenWithPassword(header, state.password);
+    if (algorithm == kAlgorithmNone) {
+      return Refuse("Error decrypting header information with the supplied password.");
+    }
+    headerPlacement = VD_HEADER_IN_VOLUME_FILE;
+  }
+
+  const char driveLetter = state.driveText[0];
+  if (!MountVolume(port, state.volumePath, driveLetter, headerPlacement, algorithm, header.bytes,
+                   state.logonSessionId, state.readOnly)) {
+    return Refuse("Error trying to mount disk.");
+  }
+
+  SetIdleCounter(port, driveLetter, IdleCounterFor(state.autoDismount.appliedTimeout));
+  AddRecentEntry(state.recentList, state.volumePath, state.driveText);
+  state.lastDirectory = LastDirectoryOf(state.volumePath);
+  state.volumePath.clear();
+  state.externalHeaderPath.clear();
+  WipeString(state.password);
+  state.readOnly = 0;
+  return {Outcome::Success("Velmorcrypt volume successfully mounted.", "Mount"), driveLetter};
+}
