@@ -13,6 +13,8 @@
 
 namespace {
 
+constexpr ULONG kPoolTag = 'V' | ('m' << 8) | ('V' << 16) | ('z' << 24);  // "VmVz"
+
 PDEVICE_OBJECT gControlDevice;
 
 // Copies a mount or dismount record out of the system buffer, wipes the
@@ -84,6 +86,59 @@ NTSTATUS HandleControlRequest(PDEVICE_OBJECT device, PIRP irp, PIO_STACK_LOCATIO
   }
 }
 
+// Completes a request and adds it, with its outcome, to the log.
+void CompleteRequest(PIRP irp, StandinLogEntry* entry, NTSTATUS status, ULONG_PTR information,
+                     bool injected) {
+  if (!NT_SUCCESS(status)) information = 0;
+  FinishLogEntry(entry, status, information, injected);
+  irp->IoStatus.Status = status;
+  irp->IoStatus.Information = information;
+  IoCompleteRequest(irp, IO_NO_INCREMENT);
+}
+
+// A volume's reads, writes and flushes go to the volume file, which needs
+// PASSIVE_LEVEL; on Windows a file system's paging I/O may arrive above it.
+// They are served from a system worker thread instead.
+bool NeedsWorkerThread(const DeviceHeader* device, PIO_STACK_LOCATION stack) {
+  UCHAR major = stack->MajorFunction;
+  return device->kind == kStandinVolumeDevice &&
+         (major == IRP_MJ_READ || major == IRP_MJ_WRITE || major == IRP_MJ_FLUSH_BUFFERS);
+}
+
+struct QueuedRequest {
+  PIO_WORKITEM workItem;
+  PIRP irp;
+  StandinLogEntry entry;
+};
+
+void NTAPI ServeQueuedRequest(PDEVICE_OBJECT device, PVOID context) {
+  auto* queued = static_cast<QueuedRequest*>(context);
+  ULONG_PTR information = 0;
+  NTSTATUS status = HandleVolumeRequest(device, queued->irp,
+                                        IoGetCurrentIrpStackLocation(queued->irp), &information);
+  CompleteRequest(queued->irp, &queued->entry, status, information, false);
+  IoFreeWorkItem(queued->workItem);
+  ExFreePoolWithTag(queued, kPoolTag);
+}
+
+// Queues the request to a worker thread; false when there is no memory
+// for that.
+bool QueueRequest(PDEVICE_OBJECT device, PIRP irp, const StandinLogEntry& entry) {
+  auto* queued = static_cast<QueuedRequest*>(
+      ExAllocatePoolWithTag(NonPagedPool, sizeof(QueuedRequest), kPoolTag));
+  if (queued == nullptr) return false;
+  queued->workItem = IoAllocateWorkItem(device);
+  if (queued->workItem == nullptr) {
+    ExFreePoolWithTag(queued, kPoolTag);
+    return false;
+  }
+  queued->irp = irp;
+  queued->entry = entry;
+  IoMarkIrpPending(irp);
+  IoQueueWorkItem(queued->workItem, ServeQueuedRequest, DelayedWorkQueue, queued);
+  return true;
+}
+
 NTSTATUS NTAPI DispatchRequest(PDEVICE_OBJECT device, PIRP irp) {
   PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
   const auto* header = static_cast<const DeviceHeader*>(device->DeviceExtension);
@@ -91,21 +146,23 @@ NTSTATUS NTAPI DispatchRequest(PDEVICE_OBJECT device, PIRP irp) {
   NTSTATUS status;
   if (IsTestControl(header, stack)) {
     status = HandleTestControl(irp, stack, &information);
-  } else {
-    StandinLogEntry entry;
-    BeginLogEntry(&entry, header, irp, stack);
-    bool injected = TakeInjectedFailure(stack, &status);
-    if (!injected) {
-      status = header->kind == kStandinControlDevice
-                   ? HandleControlRequest(device, irp, stack, &information)
-                   : HandleVolumeRequest(device, irp, stack, &information);
-    }
-    if (!NT_SUCCESS(status)) information = 0;
-    FinishLogEntry(&entry, status, information, injected);
+    irp->IoStatus.Status = status;
+    irp->IoStatus.Information = NT_SUCCESS(status) ? information : 0;
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    return status;
   }
-  irp->IoStatus.Status = status;
-  irp->IoStatus.Information = information;
-  IoCompleteRequest(irp, IO_NO_INCREMENT);
+  StandinLogEntry entry;
+  BeginLogEntry(&entry, header, irp, stack);
+  bool injected = TakeInjectedFailure(stack, &status);
+  if (!injected && NeedsWorkerThread(header, stack)) {
+    if (QueueRequest(device, irp, entry)) return STATUS_PENDING;
+    status = STATUS_INSUFFICIENT_RESOURCES;
+  } else if (!injected) {
+    status = header->kind == kStandinControlDevice
+                 ? HandleControlRequest(device, irp, stack, &information)
+                 : HandleVolumeRequest(device, irp, stack, &information);
+  }
+  CompleteRequest(irp, &entry, status, information, injected);
   return status;
 }
 

@@ -4,6 +4,8 @@
 // definitions from intrin.h would clash with them.
 #define __INTRINSIC_DEFINED_InterlockedBitTestAndSet
 #define __INTRINSIC_DEFINED_InterlockedBitTestAndReset
+// The tagged pool functions, not their untagged stand-ins.
+#define POOL_TAGGING 1
 #include <ntddk.h>
 // The disk controls' codes and records; they build on ntddk.h's types.
 #include <ntdddisk.h>

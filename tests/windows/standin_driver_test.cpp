@@ -547,6 +547,7 @@ TEST_P(StandinDriverSectors, ReadsDecryptAndWritesEncryptTheBody) {
   ASSERT_EQ(0u, ReadAt(drive, 100 * kSector, &back, &got));
   EXPECT_TRUE(back == written);
   EXPECT_TRUE(DecryptFileSectors(volume, 100, 140) == written);
+  EXPECT_TRUE(FlushFileBuffers(drive.get())) << GetLastError();
   // The neighbours and the header are untouched.
   EXPECT_TRUE(DecryptFileSectors(volume, 99, 1) == PlainSectors(99, 1));
   EXPECT_TRUE(DecryptFileSectors(volume, 240, 1) == PlainSectors(240, 1));
@@ -565,6 +566,9 @@ TEST_P(StandinDriverSectors, ReadsDecryptAndWritesEncryptTheBody) {
   EXPECT_EQ(kStandinVolumeDevice, writes[0].deviceKind);
   EXPECT_EQ(mounted.number(), writes[0].deviceNumber);
   EXPECT_EQ(6u, Entries(log, kStandinMajorRead).size());
+  std::vector<StandinLogEntry> flushes = Entries(log, kStandinMajorFlushBuffers);
+  ASSERT_EQ(1u, flushes.size());
+  EXPECT_EQ(kStatusSuccess, flushes[0].status);
 }
 
 INSTANTIATE_TEST_SUITE_P(
