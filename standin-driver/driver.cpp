@@ -1,8 +1,9 @@
 // The stand-in disk driver velmorcrypt.sys: the control device
 // "\Device\Velmorcrypt" ("\\.\Velmorcrypt"), which mounts and dismounts
 // volumes and answers the version, and one volume device per mounted volume
-// (volume_device.cpp). Every request goes through one dispatch routine that
-// logs it for tests and completes it at one exit.
+// (volume_device.cpp). Every request goes through one dispatch routine,
+// which logs it for tests; a volume's file I/O is served from a worker
+// thread, everything else at once.
 #include <string.h>
 
 #include "crypto/wipe.h"
@@ -41,10 +42,7 @@ NTSTATUS HandleControlDeviceControl(PDEVICE_OBJECT device, PIRP irp, PIO_STACK_L
     }
     case IOCTL_VD_MOUNT: {
       if (inputLength < sizeof(VolumeControlRecord)) return STATUS_INVALID_PARAMETER;
-      if (outputLength < sizeof(VolumeControlRecord)) {
-        SecureWipe(buffer, inputLength);
-        return STATUS_BUFFER_TOO_SMALL;
-      }
+      if (outputLength < sizeof(VolumeControlRecord)) return STATUS_BUFFER_TOO_SMALL;
       VolumeControlRecord record;
       TakeRecord(irp, inputLength, &record);
       int8_t deviceNumber = -1;
@@ -83,6 +81,17 @@ NTSTATUS HandleControlRequest(PDEVICE_OBJECT device, PIRP irp, PIO_STACK_LOCATIO
       return HandleControlDeviceControl(device, irp, stack, information);
     default:
       return STATUS_INVALID_DEVICE_REQUEST;
+  }
+}
+
+// A mount request carries a volume's keys. When it fails, however early,
+// they do not stay behind in the system buffer either.
+void WipeFailedMountRequest(PIRP irp, PIO_STACK_LOCATION stack) {
+  if (stack->MajorFunction == IRP_MJ_DEVICE_CONTROL &&
+      stack->Parameters.DeviceIoControl.IoControlCode == IOCTL_VD_MOUNT &&
+      irp->AssociatedIrp.SystemBuffer != nullptr) {
+    SecureWipe(irp->AssociatedIrp.SystemBuffer,
+               stack->Parameters.DeviceIoControl.InputBufferLength);
   }
 }
 
@@ -162,6 +171,7 @@ NTSTATUS NTAPI DispatchRequest(PDEVICE_OBJECT device, PIRP irp) {
                  ? HandleControlRequest(device, irp, stack, &information)
                  : HandleVolumeRequest(device, irp, stack, &information);
   }
+  if (!NT_SUCCESS(status)) WipeFailedMountRequest(irp, stack);
   CompleteRequest(irp, &entry, status, information, injected);
   return status;
 }

@@ -148,6 +148,41 @@ uint8_t* TransferBuffer(PIRP irp) {
   return static_cast<uint8_t*>(irp->AssociatedIrp.SystemBuffer);
 }
 
+// Reads whole sectors of the body straight into the caller's buffer and
+// decrypts them there.
+NTSTATUS ReadSectors(VolumeExtension* volume, uint8_t* buffer, uint64_t start, ULONG length) {
+  LARGE_INTEGER at;
+  at.QuadPart = static_cast<LONGLONG>(start);
+  IO_STATUS_BLOCK io;
+  NTSTATUS status =
+      ZwReadFile(volume->file, nullptr, nullptr, nullptr, &io, buffer, length, &at, nullptr);
+  if (!NT_SUCCESS(status)) return status;
+  if (io.Information != length) return STATUS_IO_DEVICE_ERROR;
+  BodyCipherDecrypt(&volume->cipher, buffer, start / kSectorSize, length / kSectorSize);
+  return STATUS_SUCCESS;
+}
+
+// Encrypts whole sectors chunk by chunk in a copy, so that the caller's
+// data stays as it is, and writes them to the body.
+NTSTATUS WriteSectors(VolumeExtension* volume, const uint8_t* buffer, uint64_t start,
+                      ULONG length) {
+  for (ULONG done = 0; done < length;) {
+    ULONG size = length - done < kChunkSize ? length - done : kChunkSize;
+    memcpy(volume->chunk, buffer + done, size);
+    BodyCipherEncrypt(&volume->cipher, volume->chunk, (start + done) / kSectorSize,
+                      size / kSectorSize);
+    LARGE_INTEGER at;
+    at.QuadPart = static_cast<LONGLONG>(start + done);
+    IO_STATUS_BLOCK io;
+    NTSTATUS status = ZwWriteFile(volume->file, nullptr, nullptr, nullptr, &io, volume->chunk, size,
+                                  &at, nullptr);
+    if (!NT_SUCCESS(status)) return status;
+    if (io.Information != size) return STATUS_IO_DEVICE_ERROR;
+    done += size;
+  }
+  return STATUS_SUCCESS;
+}
+
 // Sector-aligned reads and writes within the body. A read that starts at the
 // end of the body or beyond answers STATUS_END_OF_FILE; one that runs past
 // the end answers the sectors before it. A write that does not fit in the
@@ -168,31 +203,8 @@ NTSTATUS Transfer(VolumeExtension* volume, PIRP irp, bool write, LONGLONG offset
   uint8_t* buffer = TransferBuffer(irp);
   if (buffer == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
 
-  IO_STATUS_BLOCK io;
-  NTSTATUS status = STATUS_SUCCESS;
-  if (!write) {
-    // Straight into the caller's buffer, decrypted in place there.
-    LARGE_INTEGER at;
-    at.QuadPart = offset;
-    status = ZwReadFile(volume->file, nullptr, nullptr, nullptr, &io, buffer, length, &at, nullptr);
-    if (NT_SUCCESS(status) && io.Information != length) status = STATUS_IO_DEVICE_ERROR;
-    if (NT_SUCCESS(status)) {
-      BodyCipherDecrypt(&volume->cipher, buffer, start / kSectorSize, length / kSectorSize);
-    }
-  }
-  // The caller's data stays as it is: each chunk is encrypted in a copy.
-  for (ULONG done = 0; write && done < length && NT_SUCCESS(status);) {
-    ULONG size = length - done < kChunkSize ? length - done : kChunkSize;
-    memcpy(volume->chunk, buffer + done, size);
-    BodyCipherEncrypt(&volume->cipher, volume->chunk, (start + done) / kSectorSize,
-                      size / kSectorSize);
-    LARGE_INTEGER at;
-    at.QuadPart = static_cast<LONGLONG>(start + done);
-    status = ZwWriteFile(volume->file, nullptr, nullptr, nullptr, &io, volume->chunk, size, &at,
-                         nullptr);
-    if (NT_SUCCESS(status) && io.Information != size) status = STATUS_IO_DEVICE_ERROR;
-    done += size;
-  }
+  NTSTATUS status = write ? WriteSectors(volume, buffer, start, length)
+                          : ReadSectors(volume, buffer, start, length);
   if (!NT_SUCCESS(status)) return status;
   volume->idle = VD_IDLE_REARM;  // used: the program's next tick rearms the count
   *information = length;
