@@ -1,0 +1,3 @@
+#include "app/help.h"
+
+void ShowHelp(HWND, const std::string&) {}
