@@ -16,8 +16,10 @@ struct BodyCipher {
   };
 };
 
-// Keys the cipher from the 64-byte body keys of an opened header. Returns
-// false for an unknown algorithm.
+// Keys the cipher from the 64-byte body keys of an opened header: the first
+// 16/32/16/56 bytes of sectorKey, the first 16 (AES) or 8 (Blowfish) bytes
+// of sectorIvSeed. Returns false for an unknown algorithm; the cipher is
+// then zeroed and encrypts or decrypts nothing.
 bool BodyCipherInit(BodyCipher* cipher, int algorithm, const uint8_t sectorKey[64],
                     const uint8_t sectorIvSeed[64]);
 void BodyCipherEncrypt(const BodyCipher* cipher, uint8_t* data, uint64_t firstSector,

@@ -89,7 +89,9 @@ constexpr bool AlgorithmIsAes(int id) { return id == kAes128 || id == kAes256; }
 
 // Seals a new header into `header` (contents ignored) with fresh random
 // salt, IV and body keys, and copies the body keys to the two outputs.
-// Returns false, with the buffer wiped, when the random source fails.
+// Returns false, with the buffer and both outputs wiped, when the random
+// source fails or the algorithm is not 1..4; it never falls back to a weaker
+// source.
 bool SealHeader(uint8_t header[kHeaderSize], const uint8_t* password, uint32_t passwordLength,
                 int algorithm, uint8_t sectorKeyOut[kBodyKeySize],
                 uint8_t sectorIvSeedOut[kBodyKeySize]);
@@ -100,7 +102,8 @@ int OpenHeader(uint8_t header[kHeaderSize], const uint8_t* password, uint32_t pa
 
 // Re-seals under `newPassword` with the same algorithm and body keys.
 // Returns 1 on success; 0 when the current password does not open the
-// header or the random source fails (callers then discard the buffer).
+// header or the random source fails, with the buffer then holding the
+// sealed header exactly as it was passed in.
 int ResealHeader(uint8_t header[kHeaderSize], const uint8_t* currentPassword,
                  uint32_t currentPasswordLength, const uint8_t* newPassword,
                  uint32_t newPasswordLength);

@@ -299,6 +299,9 @@ TEST(BodyCipher, RefusesUnknownAlgorithm) {
   BodyCipher cipher;
   EXPECT_FALSE(BodyCipherInit(&cipher, 0, key.data(), key.data()));
   EXPECT_FALSE(BodyCipherInit(&cipher, 5, key.data(), key.data()));
+  std::vector<uint8_t> data = Pattern(kSectorSize);
+  BodyCipherEncrypt(&cipher, data.data(), 0, 1);
+  EXPECT_EQ(ToHex(data), ToHex(Pattern(kSectorSize)));
 }
 
 TEST(BodyCipher, WipeClearsTheKeys) {
