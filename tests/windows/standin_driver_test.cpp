@@ -759,13 +759,16 @@ TEST_F(StandinDriver, DismountsByDriveLetterAndLogonSession) {
   // Another session's letter, or another letter: nothing happens.
   EXPECT_NE(0u, SendDismount('D', kSession + 1));
   EXPECT_NE(0u, SendDismount('G', kSession));
-  {
-    Handle still = OpenDrive('D');
-    EXPECT_TRUE(still.valid());
-  }
-  // The letter in either case.
+  Handle open = OpenDrive('D');
+  ASSERT_TRUE(open.valid());
+  std::vector<uint8_t> data(kSector);
+  DWORD got = 0;
+  EXPECT_EQ(0u, ReadAt(open, 0, &data, &got));
+  // The letter in either case. A handle still open serves nothing more.
   EXPECT_EQ(0u, SendDismount('d', kSession));
   EXPECT_FALSE(OpenDrive('D').valid());
+  EXPECT_NE(0u, ReadAt(open, 0, &data, &got));
+  EXPECT_NE(0u, WriteAt(open, 0, data));
   EXPECT_NE(0u, SendDismount('D', kSession));
   ASSERT_TRUE(DefineDosDeviceA(DDD_REMOVE_DEFINITION, drive, nullptr));
 
@@ -886,6 +889,20 @@ TEST_F(StandinDriver, MakesChosenRequestsFail) {
   EXPECT_EQ(kStatusDeviceBusy, reads[0].status);
   EXPECT_EQ(1, reads[0].injected);
   EXPECT_EQ(kStatusSuccess, reads[2].status);
+
+  // Opening a device. (Under Wine the handle opens whatever the driver
+  // answers, so only what the driver did is asserted.)
+  ASSERT_EQ(0u, FailRequests(kStandinMajorCreate, 0, kStatusAccessDenied, 1));
+  OpenControlDevice();
+  std::vector<StandinLogEntry> creates = Entries(TakeLog(), kStandinMajorCreate);
+  int injectedCreates = 0;
+  for (const StandinLogEntry& entry : creates) {
+    if (entry.injected == 0) continue;
+    ++injectedCreates;
+    EXPECT_EQ(kStatusAccessDenied, entry.status);
+    EXPECT_EQ(kStandinControlDevice, entry.deviceKind);
+  }
+  EXPECT_EQ(1, injectedCreates);
 
   // Only failures can be armed.
   EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_PARAMETER),
