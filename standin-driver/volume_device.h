@@ -20,6 +20,7 @@ NTSTATUS DismountVolumeDevices(char driveLetter, uint32_t logonSessionId);
 // Dismounts every volume (driver unload).
 void DismountAllVolumeDevices();
 
-// A request sent to a volume device.
+// A request sent to a volume device. Reads, writes and flushes use the
+// volume file and must come at PASSIVE_LEVEL.
 NTSTATUS HandleVolumeRequest(PDEVICE_OBJECT device, PIRP irp, PIO_STACK_LOCATION stack,
                              ULONG_PTR* information);
