@@ -1,0 +1,332 @@
+// Writes the seed corpus of the fuzz targets: make_fuzz_seeds <folder>
+// fills <folder>/<target>/ with a few inputs each, in the form that target
+// reads (see the comment at the top of each target). Headers are sealed with
+// a fixed random seed, so the seeds come out the same on every run.
+#include <stdint.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "driver/protocol.h"
+#include "fuzz/fuzz_input.h"
+#include "fuzz/fuzz_random.h"
+#include "volume/header.h"
+
+namespace {
+
+constexpr char kPassword[] = "correct horse";
+constexpr char kNewPassword[] = "battery staple";
+constexpr uint8_t kNeverFails = 0xFF;  // draws before the random source fails
+
+std::filesystem::path root;
+
+void Write(const char* target, const char* name, const FuzzInputWriter& seed) {
+  const std::filesystem::path folder = root / target;
+  std::filesystem::create_directories(folder);
+  std::ofstream out(folder / name, std::ios::binary | std::ios::trunc);
+  out.write(reinterpret_cast<const char*>(seed.bytes().data()),
+            static_cast<std::streamsize>(seed.bytes().size()));
+}
+
+std::string SealedHeader(int algorithm, const char* password) {
+  uint8_t header[kHeaderSize];
+  uint8_t sectorKey[kBodyKeySize];
+  uint8_t sectorIvSeed[kBodyKeySize];
+  if (!SealHeader(header, reinterpret_cast<const uint8_t*>(password),
+                  static_cast<uint32_t>(strlen(password)), algorithm, sectorKey, sectorIvSeed)) {
+    fprintf(stderr, "cannot seal a header\n");
+    exit(1);
+  }
+  return std::string(reinterpret_cast<const char*>(header), kHeaderSize);
+}
+
+void HeaderSeeds() {
+  for (int algorithm = kAes128; algorithm <= kBlowfish448; ++algorithm) {
+    const std::string header = SealedHeader(algorithm, kPassword);
+    const std::string id = std::to_string(algorithm);
+    Write("open_header", ("sealed-" + id).c_str(),
+          FuzzInputWriter().Password(kPassword).Bytes(header));
+    Write("reseal_header", ("sealed-" + id).c_str(),
+          FuzzInputWriter()
+              .Uint32(7)
+              .Byte(kNeverFails)
+              .Password(kPassword)
+              .Password(kNewPassword)
+              .Bytes(header));
+  }
+  const std::string aes = SealedHeader(kAes128, kPassword);
+  const std::string blowfish = SealedHeader(kBlowfish128, kPassword);
+  // The unused part of headerIv plays no part.
+  std::string unusedIv = blowfish;
+  unusedIv[kHeaderIvOffset + 40] ^= 1;
+  Write("open_header", "unused-iv-flipped", FuzzInputWriter().Password(kPassword).Bytes(unusedIv));
+  std::string flippedMac = aes;
+  flippedMac[kMacOffset] ^= 0x80;
+  Write("open_header", "mac-flipped", FuzzInputWriter().Password(kPassword).Bytes(flippedMac));
+  Write("open_header", "wrong-password", FuzzInputWriter().Password(kNewPassword).Bytes(aes));
+  Write("open_header", "zeros",
+        FuzzInputWriter().Password(std::string(64, 'p')).Bytes(std::string(kHeaderSize, '\0')));
+
+  Write("reseal_header", "same-password",
+        FuzzInputWriter()
+            .Uint32(1)
+            .Byte(kNeverFails)
+            .Password(kPassword)
+            .Password(kPassword)
+            .Bytes(blowfish));
+  Write("reseal_header", "wrong-password",
+        FuzzInputWriter()
+            .Uint32(2)
+            .Byte(kNeverFails)
+            .Password(kNewPassword)
+            .Password(kPassword)
+            .Bytes(aes));
+  Write("reseal_header", "no-random-salt",
+        FuzzInputWriter().Uint32(3).Byte(0).Password(kPassword).Password(kNewPassword).Bytes(aes));
+  Write("reseal_header", "no-random-iv",
+        FuzzInputWriter().Uint32(4).Byte(1).Password(kPassword).Password(kNewPassword).Bytes(aes));
+}
+
+struct CreateSeed {
+  const char* name;
+  uint8_t drawsBeforeFailure;
+  uint64_t failMask;
+  bool freeSpaceKnown;
+  uint64_t freeSpace;
+  const char* volumePath;
+  const char* headerPath;
+  const char* sizeText;
+  std::string password;
+  std::string confirmation;
+  uint8_t algorithm;
+};
+
+void CreateVolumeSeeds() {
+  const std::string longPassword(65, 'x');
+  const CreateSeed seeds[] = {
+      {"aes128-in-file", kNeverFails, 0, true, 1ull << 40, "C:\\vols\\a.vmv", "", "1", kPassword,
+       kPassword, kAes128},
+      {"blowfish448-external", kNeverFails, 0, true, 1ull << 40, "D:\\b.vmv", "E:\\b.ehb", "2",
+       kPassword, kPassword, kBlowfish448},
+      {"aes256-free-space-unknown", kNeverFails, 0, false, 0, "/tmp/c.vmv", "", " 1", kPassword,
+       kPassword, kAes256},
+      {"blowfish128-exact-free-space", kNeverFails, 0, true, 1048576, "\\\\srv\\share\\d.vmv", "",
+       "1", "p", "p", kBlowfish128},
+      {"one-byte-short", kNeverFails, 0, true, 1048575, "C:\\a.vmv", "", "1", kPassword, kPassword,
+       kAes128},
+      {"empty-path", kNeverFails, 0, true, 1ull << 40, "", "", "", "", "", kAes128},
+      {"size-out-of-range", kNeverFails, 0, true, 1ull << 40, "C:\\a.vmv", "", "1000000", kPassword,
+       kPassword, kAes128},
+      {"size-not-a-number", kNeverFails, 0, true, 1ull << 40, "C:\\a.vmv", "", "12a", kPassword,
+       kPassword, kAes128},
+      {"passwords-differ", kNeverFails, 0, true, 1ull << 40, "C:\\a.vmv", "", "999999", kPassword,
+       kNewPassword, kAes128},
+      {"password-too-long", kNeverFails, 0, true, 1ull << 40, "C:\\a.vmv", "", "1", longPassword,
+       longPassword, kAes128},
+      {"unknown-algorithm", kNeverFails, 0, true, 1ull << 40, "C:\\a.vmv", "", "1", kPassword,
+       kPassword, 5},
+      {"disk-fills-up", kNeverFails, 0, true, 1ull << 40, "C:\\a.vmv", "", "4", kPassword,
+       kPassword, kAes128},
+      {"header-block-not-created", kNeverFails, 1, true, 1ull << 40, "C:\\a.vmv", "C:\\a.ehb", "1",
+       kPassword, kPassword, kAes128},
+      {"body-write-fails", kNeverFails, 2, true, 1ull << 40, "C:\\a.vmv", "", "1", kPassword,
+       kPassword, kBlowfish128},
+      {"no-random", 2, 0, true, 1ull << 40, "C:\\a.vmv", "", "1", kPassword, kPassword, kAes128},
+  };
+  for (const CreateSeed& seed : seeds) {
+    Write("create_volume", seed.name,
+          FuzzInputWriter()
+              .Uint32(11)
+              .Byte(seed.drawsBeforeFailure)
+              .Uint64(seed.failMask)
+              .Byte(seed.freeSpaceKnown ? 1 : 0)
+              .Uint64(seed.freeSpace)
+              .String(seed.volumePath)
+              .String(seed.headerPath)
+              .String(seed.sizeText)
+              .String(seed.password)
+              .String(seed.confirmation)
+              .Byte(seed.algorithm));
+  }
+}
+
+struct ChangeSeed {
+  const char* name;
+  uint8_t drawsBeforeFailure;
+  uint64_t failMask;
+  bool fileExists;
+  const char* path;
+  std::string currentPassword;
+  std::string newPassword;
+  std::string confirmation;
+  std::string contents;
+};
+
+void ChangePasswordSeeds() {
+  const std::string header = SealedHeader(kAes256, kPassword);
+  const std::string volume = std::string(2048, '\x5C') + SealedHeader(kBlowfish448, kPassword);
+  const std::string longPassword(65, 'x');
+  const ChangeSeed seeds[] = {
+      {"volume-file", kNeverFails, 0, true, "C:\\v\\a.vmv", kPassword, kNewPassword, kNewPassword,
+       volume},
+      {"header-block", kNeverFails, 0, true, "a.ehb", kPassword, kNewPassword, kNewPassword,
+       header},
+      {"one-byte-short", kNeverFails, 0, true, "a.ehb", kPassword, kNewPassword, kNewPassword,
+       header.substr(1)},
+      {"zeros", kNeverFails, 0, true, "a.ehb", kPassword, kNewPassword, kNewPassword,
+       std::string(kHeaderSize, '\0')},
+      {"wrong-password", kNeverFails, 0, true, "a.ehb", kNewPassword, kPassword, kPassword, header},
+      {"missing-file", kNeverFails, 0, false, "a.ehb", kPassword, kNewPassword, kNewPassword,
+       header},
+      {"empty-path", kNeverFails, 0, true, "", kPassword, kNewPassword, kNewPassword, header},
+      {"empty-confirmation", kNeverFails, 0, true, "a.ehb", kPassword, kNewPassword, "", header},
+      {"current-too-long", kNeverFails, 0, true, "a.ehb", longPassword, kNewPassword, "x", header},
+      {"new-too-long", kNeverFails, 0, true, "a.ehb", kPassword, longPassword, longPassword,
+       header},
+      {"size-fails", kNeverFails, 1u << 1, true, "a.ehb", kPassword, kNewPassword, kNewPassword,
+       header},
+      {"write-fails", kNeverFails, 1u << 3, true, "a.ehb", kPassword, kNewPassword, kNewPassword,
+       header},
+      {"flush-fails", kNeverFails, 1u << 4, true, "a.ehb", kPassword, kNewPassword, kNewPassword,
+       header},
+      {"no-random", 1, 0, true, "a.ehb", kPassword, kNewPassword, kNewPassword, header},
+  };
+  for (const ChangeSeed& seed : seeds) {
+    Write("change_password", seed.name,
+          FuzzInputWriter()
+              .Uint32(5)
+              .Byte(seed.drawsBeforeFailure)
+              .Uint64(seed.failMask)
+              .Byte(seed.fileExists ? 1 : 0)
+              .String(seed.path)
+              .String(seed.currentPassword)
+              .String(seed.newPassword)
+              .String(seed.confirmation)
+              .Bytes(seed.contents));
+  }
+}
+
+constexpr uint8_t kMount = 0;
+constexpr uint8_t kLoad = 1;
+
+void RecentEntrySeeds() {
+  Write("recent_entries", "load-three",
+        FuzzInputWriter()
+            .Byte(kLoad)
+            .Byte(3)
+            .String("E:,D:\\vault\\work.vmv")
+            .String("F:,\\\\srv\\share\\b.vmv")
+            .String("G:,C:\\c.vmv"));
+  Write("recent_entries", "load-malformed",
+        FuzzInputWriter()
+            .Byte(kLoad)
+            .Byte(6)
+            .String("")
+            .String("E:")
+            .String("E:,")
+            .String("E:,a")
+            .String("E:,a")
+            .String("EEEEE"));
+  FuzzInputWriter eleven;
+  for (int i = 0; i < 11; ++i) {
+    eleven.Byte(kMount).String("C:\\v" + std::to_string(i) + ".vmv").String("E:");
+  }
+  Write("recent_entries", "eleven-mounts", eleven);
+  Write("recent_entries", "mount-again",
+        FuzzInputWriter()
+            .Byte(kMount)
+            .String("C:\\a.vmv")
+            .String("E:")
+            .Byte(kMount)
+            .String("C:\\b.vmv")
+            .String("F:")
+            .Byte(kMount)
+            .String("C:\\a.vmv")
+            .String("G:")
+            .Byte(kMount)
+            .String("C:\\A.VMV")
+            .String("G:")
+            .Byte(kMount)
+            .String("")
+            .String("H:")
+            .Byte(kLoad)
+            .Byte(2)
+            .String("H:,C:\\b.vmv")
+            .String("I:,C:\\z.vmv"));
+}
+
+void ColorTextSeeds() {
+  struct {
+    const char* name;
+    uint8_t type;
+    std::string data;
+  } const seeds[] = {
+      {"green", 1, std::string("0,128,0", 8)},
+      {"white-expandable", 2, std::string("255,255,255", 12)},
+      {"low-bits", 1, std::string("300,0,0", 8)},
+      {"signs-and-blanks", 1, std::string(" -1,+2,\t3x", 11)},
+      {"one-comma", 1, std::string("1,2", 4)},
+      {"nothing-after-second-comma", 1, std::string("1,2,", 5)},
+      {"not-terminated", 1, "0,128,0"},
+      {"binary", 3, std::string("0,128,0", 8)},
+      {"long-number", 1, std::string("99999999999999,1,2", 19)},
+  };
+  for (const auto& seed : seeds) {
+    Write("color_text", seed.name, FuzzInputWriter().Byte(seed.type).Bytes(seed.data));
+  }
+}
+
+void DriverRecordSeeds() {
+  struct {
+    const char* name;
+    std::string targetPath;
+    const char* volumePath;
+  } const seeds[] = {
+      {"local", "\\??\\C:\\v.vmv", "C:\\v.vmv"},
+      {"unc", "\\??\\UNC\\srv\\share\\v.vmv", "\\\\srv\\share\\v.vmv"},
+      {"unterminated", std::string("\\??\\") + std::string(VD_TARGET_PATH_SIZE - 4, 'a'),
+       "C:\\longest"},
+      {"short", "\\??", "\\\\"},
+      {"device-target", "", "\\Device\\VelmorcryptVolume3"},
+  };
+  for (const auto& seed : seeds) {
+    uint8_t reply[sizeof(VolumeControlRecord)] = {};
+    memcpy(reply, seed.targetPath.data(), seed.targetPath.size());
+    reply[261] = kAes256;
+    const uint64_t volumeSize = 5ull * kMegabyte;
+    for (int i = 0; i < 8; ++i) reply[392 + i] = static_cast<uint8_t>(volumeSize >> (8 * i));
+    Write("driver_records", seed.name,
+          FuzzInputWriter()
+              .Bytes(reply, sizeof reply)
+              .Uint32(1)
+              .Uint32(2)
+              .Uint32(0xFFFFFFFDu)
+              .Byte('E')
+              .Byte(VD_HEADER_IN_VOLUME_FILE)
+              .Byte(kAes256)
+              .Uint32(0x12345678u)
+              .Byte(1)
+              .Bytes(seed.volumePath));
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 2) {
+    fprintf(stderr, "usage: make_fuzz_seeds <folder>\n");
+    return 2;
+  }
+  root = argv[1];
+  InstallFuzzRandom(1, -1);
+  HeaderSeeds();
+  CreateVolumeSeeds();
+  ChangePasswordSeeds();
+  RecentEntrySeeds();
+  ColorTextSeeds();
+  DriverRecordSeeds();
+  return 0;
+}
