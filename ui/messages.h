@@ -13,3 +13,7 @@ inline constexpr UINT Reflected(UINT message) { return kMsgReflectBase + message
 // WM_APP + 0 to WM_APP + 0xFFF: single private messages of the application,
 // numbered from kMsgFirstApplication.
 inline constexpr UINT kMsgFirstApplication = WM_APP;
+
+// The Create page's worker posts this to the page when a creation has ended;
+// the page shows the outcome on its own thread.
+inline constexpr UINT kMsgCreationFinished = kMsgFirstApplication + 1;

@@ -1,7 +1,32 @@
 #include "app/pages/about_page.h"
 
-#include "resource.h"
+#include <shellapi.h>
+
+#include "app/help.h"
+#include "resources/resource.h"
+
+const MessageMapEntry<AboutPage> AboutPage::kMessages[] = {
+    OnMessage<WM_INITDIALOG, &AboutPage::OnInitDialog>(),
+    OnCommand<IDC_ABOUT_HELP, &AboutPage::OnHelp>(),
+    OnCommand<IDC_ABOUT_SUPPORT, &AboutPage::OnSupport>(),
+};
 
 void AboutPage::SetHelpFilePath(const std::string& path) { helpFile_ = path; }
 UINT AboutPage::TemplateId() const { return IDD_ABOUT_PAGE; }
-bool AboutPage::ProcessPageMessage(const WindowMessage&, LRESULT&) { return false; }
+
+bool AboutPage::ProcessPageMessage(const WindowMessage& m, LRESULT& result) {
+  return DispatchMessageMap<AboutPage>(*this, kMessages, m, result);
+}
+
+bool AboutPage::OnInitDialog(HWND, LPARAM) {
+  // The link's label and target are both the control's text, the web address.
+  webLink_.Attach(GetDlgItem(Handle(), IDC_ABOUT_WEB_LINK));
+  return true;
+}
+
+void AboutPage::OnHelp(UINT, UINT, HWND) { ShowHelp(GetDesktopWindow(), helpFile_); }
+
+void AboutPage::OnSupport(UINT, UINT, HWND) {
+  // Nothing is shown when the shell cannot open the address.
+  ShellExecuteA(nullptr, "open", kSupportAddress, nullptr, nullptr, SW_SHOWNORMAL);
+}

@@ -1,5 +1,7 @@
-// The base of every page: a modeless child dialog from its template, drawn
-// in the window's grey with black text on a transparent background.
+// The base of every page: a modeless child dialog from its template. It
+// answers WM_CTLCOLORDLG, WM_CTLCOLORBTN and WM_CTLCOLORSTATIC with a
+// transparent text background, black text and a solid grey brush
+// (RGB 217, 217, 217) made at initialisation and deleted with the window.
 #pragma once
 #include <windows.h>
 
@@ -9,17 +11,22 @@ class Page : public Dialog {
  public:
   ~Page() override;
 
+  HBRUSH BackgroundBrush() const { return background_; }
+
   // Creates the page from its template as a child of `parent`.
   HWND Create(HWND parent);
 
  protected:
   // The page's dialog template.
   virtual UINT TemplateId() const = 0;
-  // The page's own handler table, asked before the colour handling (a page
-  // may also override ProcessWindowMessage and call Page's at its end).
+  // The page's own handler table. The base answers the colour messages
+  // itself and passes every other message here (WM_INITDIALOG once the
+  // brush exists).
   virtual bool ProcessPageMessage(const WindowMessage& m, LRESULT& result);
   bool ProcessWindowMessage(const WindowMessage& m, LRESULT& result) override;
 
  private:
+  void DeleteBrush();
+
   HBRUSH background_ = nullptr;
 };
