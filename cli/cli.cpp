@@ -21,7 +21,7 @@ constexpr char kUsage[] =
     "Usage: velmorcrypt-cli COMMAND [OPTIONS]\n"
     "\n"
     "Commands:\n"
-    "  create VOLUME --size MB [--algorithm NAME] [--header FILE.ehb]\n"
+    "  create VOLUME --size MB [--algorithm NAME] [--header FILE.ehb] [--force]\n"
     "                     create a volume\n"
     "  passwd FILE        change the password of a volume or an external header block\n"
     "  info VOLUME [--header FILE.ehb]\n"
@@ -44,6 +44,7 @@ constexpr char kCreateUsage[] =
     "  --size MB          body size in megabytes of 1048576 bytes (required)\n"
     "  --algorithm NAME   aes-128 (default), aes-256, blowfish-128 or blowfish-448\n"
     "  --header FILE.ehb  keep the header in this file instead\n"
+    "  --force            replace files that exist\n"
     "  --password-stdin   read the password and its confirmation from standard\n"
     "                     input, one per line\n"
     "  --help             show this help\n";
@@ -83,12 +84,14 @@ struct Arguments {
   std::map<std::string, std::string> values;
   bool passwordStdin = false;
   bool help = false;
+  bool force = false;
 };
 
-// Parses args[1...] with the options that take a value; returns an error
-// text, empty when the command line is good.
+// Parses args[1...] with the options that take a value (and --force where
+// allowed); returns an error text, empty when the command line is good.
 std::string Parse(const std::vector<std::string>& args,
-                  const std::vector<std::string>& valueOptions, Arguments* parsed) {
+                  const std::vector<std::string>& valueOptions, bool forceAllowed,
+                  Arguments* parsed) {
   bool optionsEnded = false;
   for (size_t i = 1; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -100,6 +103,8 @@ std::string Parse(const std::vector<std::string>& args,
       parsed->help = true;
     } else if (arg == "--password-stdin") {
       parsed->passwordStdin = true;
+    } else if (arg == "--force" && forceAllowed) {
+      parsed->force = true;
     } else {
       const size_t equals = arg.find('=');
       const std::string name = arg.substr(0, equals);
@@ -199,7 +204,7 @@ int ParseAlgorithm(const std::string& name) {
 int Create(const std::vector<std::string>& args, const CliStreams& io, FileSystem& fileSystem,
            const std::atomic<bool>* cancel) {
   Arguments parsed;
-  const std::string error = Parse(args, {"--size", "--algorithm", "--header"}, &parsed);
+  const std::string error = Parse(args, {"--size", "--algorithm", "--header"}, true, &parsed);
   if (!error.empty()) return UsageError(io, "create", error);
   if (parsed.help) {
     fputs(kCreateUsage, io.out);
@@ -220,6 +225,14 @@ int Create(const std::vector<std::string>& args, const CliStreams& io, FileSyste
                       "unknown algorithm '" + parsed.values["--algorithm"] +
                           "' (aes-128, aes-256, blowfish-128, blowfish-448)");
   }
+  // The desktop's save dialog asks before it replaces a file; here the
+  // user says so up front.
+  for (const std::string* path : {&input.volumePath, &input.headerPath}) {
+    if (!parsed.force && !path->empty() && fileSystem.Open(*path, OpenMode::kRead)) {
+      fprintf(io.err, "%s: %s exists; use --force to replace it\n", kProgram, path->c_str());
+      return kExitFailure;
+    }
+  }
   const SecretSource secrets(io, parsed.passwordStdin);
   if (!secrets.Available()) return NoTerminal(io, "create");
   secrets.Read("Password: ", &input.password);
@@ -236,7 +249,7 @@ int Create(const std::vector<std::string>& args, const CliStreams& io, FileSyste
 
 int Passwd(const std::vector<std::string>& args, const CliStreams& io, FileSystem& fileSystem) {
   Arguments parsed;
-  const std::string error = Parse(args, {}, &parsed);
+  const std::string error = Parse(args, {}, false, &parsed);
   if (!error.empty()) return UsageError(io, "passwd", error);
   if (parsed.help) {
     fputs(kPasswdUsage, io.out);
@@ -259,7 +272,7 @@ int Passwd(const std::vector<std::string>& args, const CliStreams& io, FileSyste
 
 int Info(const std::vector<std::string>& args, const CliStreams& io, FileSystem& fileSystem) {
   Arguments parsed;
-  const std::string error = Parse(args, {"--header"}, &parsed);
+  const std::string error = Parse(args, {"--header"}, false, &parsed);
   if (!error.empty()) return UsageError(io, "info", error);
   if (parsed.help) {
     fputs(kInfoUsage, io.out);

@@ -1,7 +1,7 @@
 // The command-line tool over the volume engines, for scripts and machines
 // without a desktop:
 //
-//   velmorcrypt-cli create VOLUME --size MB [--algorithm NAME] [--header FILE.ehb]
+//   velmorcrypt-cli create VOLUME --size MB [--algorithm NAME] [--header FILE.ehb] [--force]
 //   velmorcrypt-cli passwd FILE
 //   velmorcrypt-cli info VOLUME [--header FILE.ehb]
 //

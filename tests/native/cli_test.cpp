@@ -131,6 +131,25 @@ TEST_F(CliTest, CreateShowsTheEnginesMessages) {
   EXPECT_FALSE(std::filesystem::exists(volume));
 }
 
+TEST_F(CliTest, ExistingFilesAreReplacedOnlyWithForce) {
+  const std::string volume = Volume("existing.vmv");
+  const std::string header = Volume("existing.ehb");
+  for (const std::string& existing : {volume, header}) {
+    WriteWholeFile(existing, {1, 2, 3});
+    const CliRun run =
+        Run({"create", volume, "--size", "1", "--header", header, "--password-stdin"}, "pw\npw\n");
+    EXPECT_EQ(run.code, kExitFailure);
+    EXPECT_EQ(run.err, "velmorcrypt-cli: " + existing + " exists; use --force to replace it\n");
+    EXPECT_EQ(ReadWholeFile(existing), (std::vector<uint8_t>{1, 2, 3}));
+    std::filesystem::remove(existing);
+  }
+  WriteWholeFile(volume, {1, 2, 3});
+  const CliRun run =
+      Run({"create", volume, "--size", "1", "--force", "--password-stdin"}, "pw\npw\n");
+  EXPECT_EQ(run.code, kExitSuccess) << run.err;
+  EXPECT_EQ(std::filesystem::file_size(volume), 1049620u);
+}
+
 TEST_F(CliTest, CancelledCreationLeavesNothing) {
   const std::string volume = Volume("cancelled.vmv");
   const std::atomic<bool> cancel = true;
@@ -212,6 +231,7 @@ TEST_F(CliTest, CommandLinesItRefuses) {
       {"create", volume, "--size", "1", "--password", "secret"},  // no passwords here
       {"create", volume, "--size"},
       {"passwd", "--password-stdin"},
+      {"passwd", volume, "--force", "--password-stdin"},
       {"info", volume, "--size", "1", "--password-stdin"},
   };
   for (const std::vector<std::string>& args : refused) {
