@@ -260,8 +260,7 @@ TEST_F(PageListTest, TheUsersPickPreparesAndActivatesEvenTwice) {
   EXPECT_FALSE(Visible(0));
   frame_.holderCodes.clear();
   // The same entry again: the page is prepared again, the holder does nothing.
-  SendMessageA(frame_.Handle(), WM_COMMAND, MAKEWPARAM(IDC_PAGE_LIST, LBN_SELCHANGE),
-               reinterpret_cast<LPARAM>(frame_.list.Handle()));
+  ClickEntry(2);
   EXPECT_EQ(frame_.prepared[2], 2);
   EXPECT_TRUE(frame_.holderCodes.empty());
   // Selecting by request sends nothing.
