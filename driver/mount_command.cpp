@@ -45,6 +45,31 @@ int OpenWithPassword(HeaderBuffer& header, const std::string& password) {
                     static_cast<uint32_t>(password.size()));
 }
 
+// The two ways to the header block. Each returns nullptr or the failing
+// check's message; `read` tells whether the 1044 bytes could be read (a
+// failed read surfaces as a header that does not open).
+const char* ReadExternalHeader(FileSystem& files, const std::string& path, HeaderBuffer& header,
+                               bool* read) {
+  std::unique_ptr<File> block = files.Open(path, OpenMode::kRead);
+  if (!block) return "Error opening external header block.";
+  uint64_t size = 0;
+  if (!block->Size(&size) || size != kHeaderSize) return "Error reading external header block.";
+  *read = block->ReadAt(0, header.bytes, kHeaderSize);
+  return nullptr;
+}
+
+// The header is the last 1044 bytes of the volume file, after a body of at
+// least one byte.
+const char* ReadTrailingHeader(FileSystem& files, const std::string& path, OpenMode mode,
+                               HeaderBuffer& header, bool* read) {
+  std::unique_ptr<File> volume = files.Open(path, mode);
+  if (!volume) return "Error opening Velmorcrypt volume.";
+  uint64_t size = 0;
+  if (!volume->Size(&size) || size <= kHeaderSize) return "Error reading Velmorcrypt volume.";
+  *read = volume->ReadAt(size - kHeaderSize, header.bytes, kHeaderSize);
+  return nullptr;
+}
+
 }  // namespace
 
 MountResult RunMountCommand(MountPageState& state, FileSystem& files, DriverPort& port,
@@ -63,45 +88,24 @@ MountResult RunMountCommand(MountPageState& state, FileSystem& files, DriverPort
   if (!TargetPathFits(state.volumePath)) return Refuse("The volume path is too long.");
 
   const OpenMode volumeMode = state.readOnly == 1 ? OpenMode::kRead : OpenMode::kReadWrite;
+  const bool external = !state.externalHeaderPath.empty();
   HeaderBuffer header;
-  int algorithm = kAlgorithmNone;
-  int headerPlacement = 0;
-  if (!state.externalHeaderPath.empty()) {
-    bool read = false;
-    {
-      std::unique_ptr<File> block = files.Open(state.externalHeaderPath, OpenMode::kRead);
-      if (!block) return Refuse("Error opening external header block.");
-      uint64_t size = 0;
-      if (!block->Size(&size) || size != kHeaderSize) {
-        return Refuse("Error reading external header block.");
-      }
-      read = block->ReadAt(0, header.bytes, kHeaderSize);
-    }
-    if (read) algorithm = OpenWithPassword(header, state.password);
-    if (algorithm == kAlgorithmNone) {
-      return Refuse("Error decrypting header information with the supplied password.");
-    }
-    if (!files.Open(state.volumePath, volumeMode)) {
-      return Refuse("Error opening Velmorcrypt volume.");
-    }
-    headerPlacement = VD_HEADER_EXTERNAL;
-  } else {
-    bool read = false;
-    {
-      std::unique_ptr<File> volume = files.Open(state.volumePath, volumeMode);
-      if (!volume) return Refuse("Error opening Velmorcrypt volume.");
-      uint64_t size = 0;
-      if (!volume->Size(&size) || size <= kHeaderSize) {
-        return Refuse("Error reading Velmorcrypt volume.");
-      }
-      read = volume->ReadAt(size - kHeaderSize, header.bytes, kHeaderSize);
-    }
-    if (read) algorithm = OpenWithPassword(header, state.password);
-    if (algorithm == kAlgorithmNone) {
-      return Refuse("Error decrypting header information with the supplied password.");
-    }
-    headerPlacement = VD_HEADER_IN_VOLUME_FILE;
+  bool read = false;
+  if (const char* failure =
+          external ? ReadExternalHeader(files, state.externalHeaderPath, header, &read)
+                   : ReadTrailingHeader(files, state.volumePath, volumeMode, header, &read)) {
+    return Refuse(failure);
   }
+  const int algorithm = read ? OpenWithPassword(header, state.password) : kAlgorithmNone;
+  if (algorithm == kAlgorithmNone) {
+    return Refuse("Error decrypting header information with the supplied password.");
+  }
+  // The body behind an external header block is only opened, to see that
+  // it can be used in the requested mode.
+  if (external && !files.Open(state.volumePath, volumeMode)) {
+    return Refuse("Error opening Velmorcrypt volume.");
+  }
+  const int headerPlacement = external ? VD_HEADER_EXTERNAL : VD_HEADER_IN_VOLUME_FILE;
 
   const char driveLetter = state.driveText[0];
   if (!MountVolume(port, state.volumePath, driveLetter, headerPlacement, algorithm, header.bytes,
