@@ -29,6 +29,18 @@ std::string ControlText(HWND control) {
   return text;
 }
 
+// A letter is free when it has no root (GetDriveTypeA) and no DOS device
+// name: a letter defined as a raw device, such as a mounted volume without a
+// file system, can answer "no root" as well (Wine does), yet is taken.
+bool DriveLetterIsFree(char letter) {
+  const char root[] = {letter, ':', '\\', '\0'};
+  if (GetDriveTypeA(root) != DRIVE_NO_ROOT_DIR) return false;
+  const char name[] = {letter, ':', '\0'};
+  char target[MAX_PATH];
+  return QueryDosDeviceA(name, target, sizeof target) == 0 &&
+         GetLastError() != ERROR_INSUFFICIENT_BUFFER;
+}
+
 void Beep() { MessageBeep(static_cast<UINT>(-1)); }
 
 }  // namespace
@@ -91,8 +103,7 @@ void MountPage::Refresh() {
   const HWND list = GetDlgItem(Handle(), IDC_MOUNT_DRIVE_LETTER);
   SendMessageA(list, CB_RESETCONTENT, 0, 0);
   for (char letter = 'A'; letter <= 'Z'; ++letter) {
-    const char root[] = {letter, ':', '\\', '\0'};
-    if (GetDriveTypeA(root) != DRIVE_NO_ROOT_DIR) continue;
+    if (!DriveLetterIsFree(letter)) continue;
     const char drive[] = {letter, ':', '\0'};
     SendMessageA(list, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(drive));
   }
