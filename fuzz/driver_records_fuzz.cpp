@@ -26,35 +26,13 @@
 
 #include "driver/records.h"
 #include "fuzz/fuzz_input.h"
+#include "fuzz/record_reading.h"
 
 namespace {
 
-constexpr size_t kRecordSize = sizeof(VolumeControlRecord);
 constexpr size_t kTargetPathSize = VD_TARGET_PATH_SIZE;
-constexpr size_t kUncMarkIndex = 5;
-constexpr size_t kLocalTextIndex = 4;  // after \??\ .
-constexpr size_t kUncTextIndex = 8;    // after \??\UNC\ .
 constexpr std::string_view kLocalPrefix = "\\??\\";
 constexpr std::string_view kUncPrefix = "\\??\\UNC\\";
-
-uint64_t LoadLittleEndian(const uint8_t* bytes, int count) {
-  uint64_t value = 0;
-  for (int i = count - 1; i >= 0; --i) value = value << 8 | bytes[i];
-  return value;
-}
-
-std::string_view From(std::string_view text, size_t index) {
-  return index < text.size() ? text.substr(index) : std::string_view();
-}
-
-std::string ExpectedDisplay(const uint8_t* targetPath) {
-  const char* chars = reinterpret_cast<const char*>(targetPath);
-  const std::string_view text(chars, strnlen(chars, kTargetPathSize));
-  if (text.size() > kUncMarkIndex && text[kUncMarkIndex] == 'N') {
-    return "\\\\" + std::string(From(text, kUncTextIndex));
-  }
-  return std::string(From(text, kLocalTextIndex));
-}
 
 void CheckQueryReply(const uint8_t raw[kRecordSize]) {
   // The field alone on the heap, so that a read past its 260 bytes is caught.
@@ -67,8 +45,8 @@ void CheckQueryReply(const uint8_t raw[kRecordSize]) {
   memcpy(&reply, raw, kRecordSize);
   const VolumeInfo info = ReadQueryReply(reply);
   FUZZ_CHECK(info.volumePath == expected);
-  FUZZ_CHECK(info.algorithm == raw[261]);
-  FUZZ_CHECK(info.volumeSize == LoadLittleEndian(raw + 392, 8));
+  FUZZ_CHECK(info.algorithm == raw[kAlgorithmOffset]);
+  FUZZ_CHECK(info.volumeSize == LoadLittleEndian(raw + kVolumeSizeOffset, 8));
 }
 
 void CheckVersion(const uint8_t raw[sizeof(DriverVersion)]) {
@@ -105,7 +83,7 @@ void CheckMountRequest(const RequestFields& fields, std::string_view volumePath)
   for (uint32_t i = 0; i < kHeaderSize; ++i) header[i] = static_cast<uint8_t>(i * 7 + 1);
 
   const bool unc = !volumePath.empty() && volumePath[0] == '\\';
-  const std::string ntForm = unc ? std::string(kUncPrefix) + std::string(From(volumePath, 2))
+  const std::string ntForm = unc ? std::string(kUncPrefix) + std::string(TextFrom(volumePath, 2))
                                  : std::string(kLocalPrefix) + std::string(volumePath);
   const bool fits = ntForm.size() < kTargetPathSize;
   FUZZ_CHECK(TargetPathFits(volumePath) == fits);

@@ -1,7 +1,9 @@
-// Writes the seed corpus of the fuzz targets: make_fuzz_seeds <folder>
-// fills <folder>/<target>/ with a few inputs each, in the form that target
-// reads (see the comment at the top of each target). Headers are sealed with
-// a fixed random seed, so the seeds come out the same on every run.
+// Writes the inputs of the fuzz targets, in the form each target reads (see
+// the comment at the top of each target): make_fuzz_seeds <folder> fills
+// <folder>/corpus/<target>/ with a few seeds each, and
+// <folder>/regressions/<target>/ with the inputs of past findings, which
+// scripts/fuzz.sh replays before it fuzzes. Headers are sealed with a fixed
+// random seed, so the files come out the same on every run.
 #include <stdint.h>
 #include <stdio.h>
 #include <string.h>
@@ -23,12 +25,20 @@ constexpr uint8_t kNeverFails = 0xFF;  // draws before the random source fails
 
 std::filesystem::path root;
 
-void Write(const char* target, const char* name, const FuzzInputWriter& seed) {
-  const std::filesystem::path folder = root / target;
+void WriteTo(const char* kind, const char* target, const char* name, const FuzzInputWriter& seed) {
+  const std::filesystem::path folder = root / kind / target;
   std::filesystem::create_directories(folder);
   std::ofstream out(folder / name, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(seed.bytes().data()),
             static_cast<std::streamsize>(seed.bytes().size()));
+}
+
+void Write(const char* target, const char* name, const FuzzInputWriter& seed) {
+  WriteTo("corpus", target, name, seed);
+}
+
+void WriteRegression(const char* target, const char* name, const FuzzInputWriter& seed) {
+  WriteTo("regressions", target, name, seed);
 }
 
 std::string SealedHeader(int algorithm, const char* password) {
@@ -104,6 +114,21 @@ struct CreateSeed {
   uint8_t algorithm;
 };
 
+FuzzInputWriter CreateInput(const CreateSeed& seed) {
+  return FuzzInputWriter()
+      .Uint32(11)
+      .Byte(seed.drawsBeforeFailure)
+      .Uint64(seed.failMask)
+      .Byte(seed.freeSpaceKnown ? 1 : 0)
+      .Uint64(seed.freeSpace)
+      .String(seed.volumePath)
+      .String(seed.headerPath)
+      .String(seed.sizeText)
+      .String(seed.password)
+      .String(seed.confirmation)
+      .Byte(seed.algorithm);
+}
+
 void CreateVolumeSeeds() {
   const std::string longPassword(65, 'x');
   const CreateSeed seeds[] = {
@@ -136,21 +161,12 @@ void CreateVolumeSeeds() {
        kPassword, kBlowfish128},
       {"no-random", 2, 0, true, 1ull << 40, "C:\\a.vmv", "", "1", kPassword, kPassword, kAes128},
   };
-  for (const CreateSeed& seed : seeds) {
-    Write("create_volume", seed.name,
-          FuzzInputWriter()
-              .Uint32(11)
-              .Byte(seed.drawsBeforeFailure)
-              .Uint64(seed.failMask)
-              .Byte(seed.freeSpaceKnown ? 1 : 0)
-              .Uint64(seed.freeSpace)
-              .String(seed.volumePath)
-              .String(seed.headerPath)
-              .String(seed.sizeText)
-              .String(seed.password)
-              .String(seed.confirmation)
-              .Byte(seed.algorithm));
-  }
+  for (const CreateSeed& seed : seeds) Write("create_volume", seed.name, CreateInput(seed));
+  // The header block named as the volume file itself: the body overwrote the
+  // header, yet the creation reported success.
+  WriteRegression("create_volume", "header-path-is-volume-path",
+                  CreateInput({"", kNeverFails, 0, true, 1ull << 40, "C:\\a.vmv", "C:\\a.vmv", "1",
+                               kPassword, kPassword, kAes128}));
 }
 
 struct ChangeSeed {
@@ -313,11 +329,64 @@ void DriverRecordSeeds() {
   }
 }
 
+std::string QueryReply(const std::string& targetPath) {
+  uint8_t reply[sizeof(VolumeControlRecord)] = {};
+  memcpy(reply, targetPath.data(), targetPath.size());
+  reply[261] = kBlowfish448;
+  const uint64_t volumeSize = 3ull * kMegabyte;
+  for (int i = 0; i < 8; ++i) reply[392 + i] = static_cast<uint8_t>(volumeSize >> (8 * i));
+  return std::string(reinterpret_cast<const char*>(reply), sizeof reply);
+}
+
+void DriveScanSeeds() {
+  constexpr uint8_t kReadable = 1;
+  constexpr uint8_t kOwnDevice = 2;
+  constexpr uint8_t kOpens = 4;
+  constexpr uint8_t kAnswers = 8;
+  constexpr uint8_t kServed = kReadable | kOpens | kAnswers;
+  FuzzInputWriter seed;
+  for (char letter = 'A'; letter <= 'Z'; ++letter) {
+    switch (letter) {
+      case 'C':  // a hard disk
+        seed.Byte(kServed).String("\\Device\\HarddiskVolume2");
+        break;
+      case 'D':  // a substituted folder
+        seed.Byte(kServed).String("\\??\\C:\\Users\\folder");
+        break;
+      case 'E':
+        seed.Byte(kServed | kOwnDevice).String("0").Byte(0).Bytes(QueryReply("\\??\\C:\\v.vmv"));
+        break;
+      case 'F':
+        seed.Byte(kServed | kOwnDevice)
+            .String("\\??\\1")
+            .Byte(4)
+            .Bytes(QueryReply("\\??\\UNC\\srv\\share\\v.vmv"));
+        break;
+      case 'G':  // the query fails
+        seed.Byte(kReadable | kOwnDevice | kOpens).String("2").Byte(0);
+        break;
+      case 'H':  // the drive-letter device does not open
+        seed.Byte(kReadable | kOwnDevice | kAnswers).String("3").Byte(0);
+        break;
+      case 'Z':
+        seed.Byte(kServed | kOwnDevice)
+            .String("25")
+            .Byte(0)
+            .Bytes(QueryReply(std::string(VD_TARGET_PATH_SIZE, 'N')));
+        break;
+      default:
+        seed.Byte(0).String("");
+    }
+  }
+  Write("drive_scan", "mixed-drives", seed);
+  Write("drive_scan", "no-drives", FuzzInputWriter());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc != 2) {
-    fprintf(stderr, "usage: make_fuzz_seeds <folder>\n");
+    fprintf(stderr, "usage: make_fuzz_seeds <fuzz folder>\n");
     return 2;
   }
   root = argv[1];
@@ -328,5 +397,6 @@ int main(int argc, char** argv) {
   RecentEntrySeeds();
   ColorTextSeeds();
   DriverRecordSeeds();
+  DriveScanSeeds();
   return 0;
 }

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets (preset "fuzz": clang, AddressSanitizer and
-# UndefinedBehaviorSanitizer) and runs each over its seeds in fuzz/corpus/.
+# UndefinedBehaviorSanitizer); replays each one's past findings in
+# fuzz/regressions/<target>/, then fuzzes it from its seeds in
+# fuzz/corpus/<target>/.
 #
 #   scripts/fuzz.sh          short run: about a minute in all
 #   scripts/fuzz.sh --long   10 minutes per target, keeping what it learns in
@@ -29,9 +31,9 @@ cmake --build --preset fuzz -j "$(nproc)"
 
 # Seconds per target in the short run. The targets that derive a key from a
 # password run a few dozen inputs a second; the others many thousands.
-targets=(open_header reseal_header create_volume change_password driver_records recent_entries
-  color_text)
-short_seconds=(11 11 11 11 5 5 5)
+targets=(open_header reseal_header create_volume change_password driver_records drive_scan
+  recent_entries color_text)
+short_seconds=(10 10 10 10 5 5 5 5)
 
 build=build/fuzz
 findings=$build/findings
@@ -40,6 +42,18 @@ results=()
 status=0
 for i in "${!targets[@]}"; do
   target=${targets[$i]}
+  fuzzer=$build/fuzz/${target}_fuzz
+  log=$build/$target.log
+
+  regressions=(fuzz/regressions/"$target"/*)
+  if [ -e "${regressions[0]}" ] && ! "$fuzzer" "${regressions[@]}" >"$log" 2>&1; then
+    echo "== $target: a past finding is back"
+    grep -E "Running:|check failed|ERROR|SUMMARY" "$log" || tail -n 30 "$log"
+    status=1
+    results+=("$target REGRESSION")
+    continue
+  fi
+
   if [ "$long" = 1 ]; then
     seconds=600
     work=$build/corpus/$target
@@ -48,22 +62,19 @@ for i in "${!targets[@]}"; do
     seconds=${short_seconds[$i]}
     work=$(mktemp -d)
   fi
-  log=$build/$target.log
   echo "== $target: ${seconds} s"
   # New inputs go to the first folder; the committed seeds are only read.
-  if "$build/fuzz/${target}_fuzz" -max_total_time="$seconds" -timeout=30 -print_final_stats=1 \
+  if "$fuzzer" -max_total_time="$seconds" -timeout=30 -print_final_stats=1 \
     -artifact_prefix="$findings/$target-" "$work" "fuzz/corpus/$target" >"$log" 2>&1; then
     runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log" | tail -n 1)
     results+=("$target ${runs:-?}")
   else
+    grep -E "check failed|ERROR|SUMMARY|Test unit written" "$log" || tail -n 30 "$log"
+    sed -n "s|.*Test unit written to \(.*\)$|replay: $fuzzer \1|p" "$log"
     status=1
     results+=("$target FINDING")
-    grep -E "check failed|ERROR|SUMMARY|Test unit written" "$log" || tail -n 30 "$log"
-    for input in $(sed -n 's/.*Test unit written to \(.*\)$/\1/p' "$log"); do
-      echo "replay: $build/fuzz/${target}_fuzz $input"
-    done
   fi
-  if [ "$long" = 0 ]; then rm -rf "$work"; fi
+  [ "$long" = 1 ] || rm -rf "$work"
 done
 
 printf '\n%-18s %12s\n' target "inputs run"
