@@ -1,5 +1,7 @@
 #include "app/main_window.h"
 
+#include <algorithm>
+
 #include "app/help.h"
 #include "app/tray_menu.h"
 #include "driver/dismount.h"
@@ -202,6 +204,27 @@ void MainWindow::InitPageList() {
   pageList_.SetStyle(kPageNavigatorStyle);
   for (const PageListItem& item : PageNavigatorItems()) pageList_.AddItem(item);
   SendMessageA(pageList_.Handle(), LB_SETCURSEL, 0, 0);
+  FitPageListToEntries();
+}
+
+// The list's height comes from the dialog font: with a font shorter than the
+// one the template was laid out for (Wine's stand-in for "MS Shell Dlg"), the
+// five entries would not fit and the last one would need scrolling. The list
+// then grows, as far as the window's client area allows.
+void MainWindow::FitPageListToEntries() {
+  const HWND list = pageList_.Handle();
+  RECT client{};
+  RECT frame{};
+  RECT window{};
+  GetClientRect(list, &client);
+  GetWindowRect(list, &frame);
+  GetClientRect(Handle(), &window);
+  const LONG missing = kPageCount * kPageNavigatorItemHeight - client.bottom;
+  if (missing <= 0) return;
+  MapWindowPoints(nullptr, Handle(), reinterpret_cast<POINT*>(&frame), 2);
+  const LONG height = std::min(frame.bottom + missing, window.bottom) - frame.top;
+  SetWindowPos(list, nullptr, 0, 0, frame.right - frame.left, height,
+               SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void MainWindow::InitPages() {

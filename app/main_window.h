@@ -76,6 +76,7 @@ class MainWindow : public Dialog {
   bool OnInitDialog(HWND focus, LPARAM);
   void InitCaptionButtons();
   void InitPageList();
+  void FitPageListToEntries();
   void InitPages();
   void AddTray();
   void LoadSettings();
