@@ -15,4 +15,4 @@ inline constexpr UINT Reflected(UINT message) { return kMsgReflectBase + message
 
 // The Create page's worker posts this to the page when a creation has ended;
 // the page shows the outcome on its own thread.
-inline constexpr UINT kMsgCreationFinished = kMsgFirstApplication + 1;
+inline constexpr UINT kMsgCreationFinished = WM_APP + 1;
