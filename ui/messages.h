@@ -10,8 +10,9 @@
 inline constexpr UINT kMsgReflectBase = WM_APP + 0x1000;
 inline constexpr UINT Reflected(UINT message) { return kMsgReflectBase + message; }
 
-// WM_APP + 0 to WM_APP + 0xFFF are left for single private messages of the
-// application; each is to be added here, as WM_APP + n.
+// WM_APP + 0 to WM_APP + 0xFFF: single private messages of the application,
+// numbered from kMsgFirstApplication and each added here.
+inline constexpr UINT kMsgFirstApplication = WM_APP;
 
 // The Create page's worker posts this to the page when a creation has ended;
 // the page shows the outcome on its own thread.
