@@ -16,12 +16,12 @@
 
 // Stops the run with a message when a property does not hold; libFuzzer
 // then saves the input that broke it.
-#define FUZZ_CHECK(condition)                                                       \
-  do {                                                                              \
-    if (!(condition)) {                                                             \
-      fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #condition); \
-      abort();                                                                      \
-    }                                                                               \
+#define FUZZ_CHECK(...)                                                               \
+  do {                                                                                \
+    if (!(__VA_ARGS__)) {                                                             \
+      fprintf(stderr, "%s:%d: check failed: %s\n", __FILE__, __LINE__, #__VA_ARGS__); \
+      abort();                                                                        \
+    }                                                                                 \
   } while (0)
 
 // A heap copy of exactly `size` bytes, so that AddressSanitizer reports a

@@ -382,6 +382,77 @@ void DriveScanSeeds() {
   Write("drive_scan", "no-drives", FuzzInputWriter());
 }
 
+struct MountSeed {
+  const char* name;
+  uint64_t failMask;
+  uint8_t flags;
+  uint8_t readOnly;
+  std::string volumePath;
+  std::string headerPath;
+  std::string password;
+  std::string driveText;
+  std::string headerBlock;  // written as the 1044 bytes that follow when flag 64 is set
+  std::string volume;
+};
+
+void MountCommandSeeds() {
+  constexpr uint8_t kVolumeReadOnly = 1;
+  constexpr uint8_t kVolumeExists = 2;
+  constexpr uint8_t kHeaderExists = 4;
+  constexpr uint8_t kMounts = 8;
+  constexpr uint8_t kDefines = 16;
+  constexpr uint8_t kTimerStarts = 32;
+  constexpr uint8_t kWholeHeaderBlock = 64;
+  constexpr uint8_t kWorks = kVolumeExists | kMounts | kDefines | kTimerStarts;
+  const std::string volume = std::string(4096, '\x11') + SealedHeader(kAes128, kPassword);
+  const std::string block = SealedHeader(kBlowfish448, kPassword);
+  const std::string body(2048, '\x22');
+  const std::string longUnc = "\\\\srv\\" + std::string(250, 's');
+  const MountSeed seeds[] = {
+      {"in-volume-file", 0, kWorks, 0, "C:\\v\\a.vmv", "", kPassword, "E:", "", volume},
+      {"external", 0, kWorks | kHeaderExists | kWholeHeaderBlock, 0, "\\\\srv\\share\\b.vmv",
+       "C:\\b.ehb", kPassword, "F:", block, body},
+      {"read-only-volume", 0, kWorks | kVolumeReadOnly, 1, "C:\\a.vmv", "", kPassword, "G:", "",
+       volume},
+      {"read-only-volume-mounted-writable", 0, kWorks | kVolumeReadOnly, 0, "C:\\a.vmv", "",
+       kPassword, "G:", "", volume},
+      {"volume-only-a-header", 0, kWorks, 0, "C:\\a.vmv", "", kPassword, "E:", "",
+       volume.substr(4096)},
+      {"header-block-one-byte-short", 0, kWorks | kHeaderExists | kWholeHeaderBlock, 0, "C:\\a.vmv",
+       "C:\\a.ehb", kPassword, "E:", block.substr(1), ""},
+      {"wrong-password", 0, kWorks, 0, "C:\\a.vmv", "", kNewPassword, "E:", "", volume},
+      {"driver-refuses", 0, kWorks & ~kMounts, 0, "C:\\a.vmv", "", kPassword, "E:", "", volume},
+      {"letter-not-defined", 0, kWorks & ~kDefines, 0, "C:\\a.vmv", "", kPassword, "E:", "",
+       volume},
+      {"read-fails", 1u << 2, kWorks, 0, "C:\\a.vmv", "", kPassword, "E:", "", volume},
+      {"no-volume-path", 0, kWorks, 0, "", "", kPassword, "E:", "", volume},
+      {"no-password", 0, kWorks, 0, "C:\\a.vmv", "", "", "E:", "", volume},
+      {"password-too-long", 0, kWorks, 0, "C:\\a.vmv", "", std::string(65, 'x'), "E:", "", volume},
+      {"no-drive-letter", 0, kWorks, 0, "C:\\a.vmv", "", kPassword, "", "", volume},
+      {"path-too-long", 0, kWorks, 0, longUnc, "", kPassword, "E:", "", volume},
+  };
+  for (const MountSeed& seed : seeds) {
+    FuzzInputWriter writer;
+    writer.Uint64(seed.failMask)
+        .Byte(seed.flags)
+        .Byte(0xFF)  // device number -1
+        .Byte(seed.readOnly)
+        .Uint32(5)
+        .Uint32(300)
+        .Uint32(0x3E7)
+        .String(seed.volumePath)
+        .String(seed.headerPath)
+        .String(seed.password)
+        .String(seed.driveText);
+    if ((seed.flags & kWholeHeaderBlock) != 0) {
+      writer.Bytes(seed.headerBlock);
+    } else {
+      writer.String(seed.headerBlock);
+    }
+    Write("mount_command", seed.name, writer.Bytes(seed.volume));
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -398,5 +469,6 @@ int main(int argc, char** argv) {
   ColorTextSeeds();
   DriverRecordSeeds();
   DriveScanSeeds();
+  MountCommandSeeds();
   return 0;
 }

@@ -9,6 +9,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,8 @@ class MemoryFileSystem : public FileSystem {
       : capacity_(capacity), failMask_(failMask) {}
 
   std::map<std::string, std::string> files;
+  // Files that open only for reading.
+  std::set<std::string> readOnly;
   // What FreeSpace answers; std::nullopt: the query fails.
   std::optional<uint64_t> freeSpace;
   std::vector<std::string> freeSpaceAsked;
@@ -33,6 +36,7 @@ class MemoryFileSystem : public FileSystem {
 
   std::unique_ptr<File> Open(const std::string& path, OpenMode mode) override {
     if (!Pass("open") || path.empty()) return nullptr;
+    if (mode != OpenMode::kRead && readOnly.count(path) == 1) return nullptr;
     auto found = files.find(path);
     if (mode == OpenMode::kCreateReadWrite) {
       found = files.insert_or_assign(path, std::string()).first;
