@@ -19,8 +19,11 @@ bool AboutPage::ProcessPageMessage(const WindowMessage& m, LRESULT& result) {
 }
 
 bool AboutPage::OnInitDialog(HWND, LPARAM) {
-  // The link's label and target are both the control's text, the web address.
-  webLink_.Attach(GetDlgItem(Handle(), IDC_ABOUT_WEB_LINK));
+  // The label is the control's text, which fits its rectangle; the target
+  // is the full address of the web site.
+  if (webLink_.Attach(GetDlgItem(Handle(), IDC_ABOUT_WEB_LINK))) {
+    webLink_.SetHyperLink(kWebAddress);
+  }
   return true;
 }
 

@@ -6,7 +6,9 @@
 #include "app/pages/page.h"
 #include "ui/hyperlink.h"
 
-// The vendor's support web page, opened by "&Support".
+// The vendor's web site, the target of the link (whose label is the
+// control's text), and its support web page, opened by "&Support".
+inline constexpr char kWebAddress[] = "https://www.kestrane.example/velmorcrypt";
 inline constexpr char kSupportAddress[] = "https://www.kestrane.example/velmorcrypt/support";
 
 class AboutPage : public Page {
