@@ -76,7 +76,11 @@ void InsertMenuItems(HMENU menu, UINT before, const std::vector<TrayMenuItem>& i
 }  // namespace
 
 MainWindow::MainWindow(DriverPort& port, ServicePort& services)
-    : port_(port), services_(services), statusPage_(port) {}
+    : port_(port), services_(services), statusPage_(port) {
+  // The tray icon takes its callback message from what the window's own
+  // handlers leave.
+  AddComponent(&tray_);
+}
 
 MainWindow::~MainWindow() {
   if (MessageLoop* loop = MessageLoop::ForThread()) {
