@@ -73,8 +73,16 @@ void Pbkdf2HmacSha1(const uint8_t* password, int32_t passwordLength, const uint8
   HmacKeyContext keyContext;
   HmacKeyInit(&keyContext, password, passwordLength);
 
-  uint8_t u[kSha1DigestSize];
+  // Every later U is the HMAC of a 20-byte message, so each of its two
+  // hashes is a single compression, after the pad's, of one block laid out
+  // once: the 20 bytes, the padding, and the bit length of pad and message.
+  uint8_t block[kSha1BlockSize] = {};
+  block[kSha1DigestSize] = 0x80;
+  StoreBigEndian32(block + kSha1BlockSize - 4, (kSha1BlockSize + kSha1DigestSize) * 8);
+
   uint8_t t[kSha1DigestSize];
+  uint32_t tWords[5];
+  uint32_t state[5];
   for (uint32_t blockNumber = 1; outputLength > 0; ++blockNumber) {
     // U1 = HMAC(salt || block number as 4 big-endian bytes).
     uint8_t blockNumberBytes[4];
@@ -83,16 +91,23 @@ void Pbkdf2HmacSha1(const uint8_t* password, int32_t passwordLength, const uint8
     HmacBegin(&keyContext, &hash);
     Sha1Update(&hash, salt, (uint32_t)saltLength);
     Sha1Update(&hash, blockNumberBytes, sizeof blockNumberBytes);
-    HmacEnd(&keyContext, &hash, u);
-    memcpy(t, u, sizeof t);
+    HmacEnd(&keyContext, &hash, block);
+    for (int k = 0; k < 5; ++k) tWords[k] = LoadBigEndian32(block + 4 * k);
 
-    // Uj = HMAC(U(j-1)); T ^= Uj.
+    // Uj = HMAC(U(j-1)); T ^= Uj. The block's first 20 bytes hold U(j-1),
+    // then the inner digest, then Uj.
     for (int32_t j = 1; j < iterations; ++j) {
-      HmacBegin(&keyContext, &hash);
-      Sha1Update(&hash, u, sizeof u);
-      HmacEnd(&keyContext, &hash, u);
-      for (uint32_t k = 0; k < kSha1DigestSize; ++k) t[k] ^= u[k];
+      memcpy(state, keyContext.inner.state, sizeof state);
+      Sha1CompressBlocks(state, block, 1);
+      for (int k = 0; k < 5; ++k) StoreBigEndian32(block + 4 * k, state[k]);
+      memcpy(state, keyContext.outer.state, sizeof state);
+      Sha1CompressBlocks(state, block, 1);
+      for (int k = 0; k < 5; ++k) {
+        StoreBigEndian32(block + 4 * k, state[k]);
+        tWords[k] ^= state[k];
+      }
     }
+    for (int k = 0; k < 5; ++k) StoreBigEndian32(t + 4 * k, tWords[k]);
 
     int32_t take = outputLength < (int32_t)kSha1DigestSize ? outputLength : kSha1DigestSize;
     memcpy(output, t, (size_t)take);
@@ -100,7 +115,9 @@ void Pbkdf2HmacSha1(const uint8_t* password, int32_t passwordLength, const uint8
     outputLength -= take;
   }
 
-  SecureWipe(u, sizeof u);
+  SecureWipe(block, sizeof block);
   SecureWipe(t, sizeof t);
+  SecureWipe(tWords, sizeof tWords);
+  SecureWipe(state, sizeof state);
   SecureWipe(&keyContext, sizeof keyContext);
 }

@@ -1,31 +1,43 @@
 #include "crypto/sectors.h"
 
+#include <string.h>
+
+#include "crypto/aes_ni.h"
 #include "crypto/bytes.h"
-#include "crypto/sha1.h"
+#include "crypto/cpu_features.h"
 #include "crypto/wipe.h"
 
 namespace {
 
 constexpr uint32_t kAesSeedSize = 16;
 constexpr uint32_t kBlowfishSeedSize = 8;
-
-// IV of one sector: the start of SHA-1(seed || sector number as 8
-// little-endian bytes). The caller takes the first 16 or 8 bytes.
-void SectorIv(const uint8_t* seed, uint32_t seedSize, uint64_t sector,
-              uint8_t digest[kSha1DigestSize]) {
-  uint8_t sectorBytes[8];
-  StoreLittleEndian64(sectorBytes, sector);
-  Sha1Context hash;
-  Sha1Init(&hash);
-  Sha1Update(&hash, seed, seedSize);
-  Sha1Update(&hash, sectorBytes, sizeof sectorBytes);
-  Sha1Final(&hash, digest);
-}
+constexpr uint32_t kSectorNumberSize = 8;
 
 }  // namespace
 
+void SectorIv(const uint8_t* seed, uint32_t seedSize, uint64_t sector,
+              uint8_t digest[kSha1DigestSize]) {
+  // The whole padded message laid out in one block: seed, sector number,
+  // the 0x80 byte, zeros, and the message length in bits.
+  uint8_t block[kSha1BlockSize] = {};
+  memcpy(block, seed, seedSize);
+  StoreLittleEndian64(block + seedSize, sector);
+  block[seedSize + kSectorNumberSize] = 0x80;
+  StoreBigEndian32(block + kSha1BlockSize - 4, (seedSize + kSectorNumberSize) * 8);
+  Sha1Context hash;
+  Sha1Init(&hash);
+  Sha1CompressBlocks(hash.state, block, 1);
+  for (int i = 0; i < 5; ++i) StoreBigEndian32(digest + 4 * i, hash.state[i]);
+  SecureWipe(block, sizeof block);
+  SecureWipe(&hash, sizeof hash);
+}
+
 void EncryptSectorsAes(const AesContext* ctx, const uint8_t ivSeed[16], uint8_t* data,
                        uint64_t firstSector, uint32_t sectorCount) {
+  if (UseAesNi()) {
+    AesNiEncryptSectors(ctx, ivSeed, data, firstSector, sectorCount);
+    return;
+  }
   uint8_t iv[kSha1DigestSize];
   for (uint64_t sector = firstSector; sectorCount > 0; --sectorCount, ++sector) {
     SectorIv(ivSeed, kAesSeedSize, sector, iv);
@@ -37,6 +49,10 @@ void EncryptSectorsAes(const AesContext* ctx, const uint8_t ivSeed[16], uint8_t*
 
 void DecryptSectorsAes(const AesContext* ctx, const uint8_t ivSeed[16], uint8_t* data,
                        uint64_t firstSector, uint32_t sectorCount) {
+  if (UseAesNi()) {
+    AesNiDecryptSectors(ctx, ivSeed, data, firstSector, sectorCount);
+    return;
+  }
   uint8_t iv[kSha1DigestSize];
   for (uint64_t sector = firstSector; sectorCount > 0; --sectorCount, ++sector) {
     SectorIv(ivSeed, kAesSeedSize, sector, iv);

@@ -7,8 +7,18 @@
 
 #include "crypto/aes.h"
 #include "crypto/blowfish.h"
+#include "crypto/sha1.h"
 
 constexpr uint32_t kSectorSize = 512;
+
+// The IV digest of one sector: SHA-1(seed || sector as 8 little-endian
+// bytes), of which the caller takes the first 16 or 8 bytes. The seed is
+// at most 47 bytes, so the message fits one block.
+void SectorIv(const uint8_t* seed, uint32_t seedSize, uint64_t sector,
+              uint8_t digest[kSha1DigestSize]);
+
+// Where the processor has AES-NI, the AES routines take the fast path of
+// crypto/aes_ni.h.
 
 void EncryptSectorsAes(const AesContext* ctx, const uint8_t ivSeed[16], uint8_t* data,
                        uint64_t firstSector, uint32_t sectorCount);

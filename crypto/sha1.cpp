@@ -3,6 +3,8 @@
 #include <string.h>
 
 #include "crypto/bytes.h"
+#include "crypto/cpu_features.h"
+#include "crypto/sha1_ni.h"
 #include "crypto/wipe.h"
 
 namespace {
@@ -19,6 +21,14 @@ inline uint32_t Choose(uint32_t b, uint32_t c, uint32_t d) { return (b & c) | (~
 inline uint32_t Parity(uint32_t b, uint32_t c, uint32_t d) { return b ^ c ^ d; }
 inline uint32_t Majority(uint32_t b, uint32_t c, uint32_t d) { return (b & c) | (b & d) | (c & d); }
 
+// Word i of the message schedule, kept in a ring of 16: words from 16 on
+// are computed when their step needs them.
+inline uint32_t Schedule(uint32_t w[16], int i) {
+  if (i < 16) return w[i];
+  w[i & 15] = RotateLeft32(w[(i + 13) & 15] ^ w[(i + 8) & 15] ^ w[(i + 2) & 15] ^ w[i & 15], 1);
+  return w[i & 15];
+}
+
 // One step with the variables renamed instead of shifted: after it, `e`
 // holds the new A and `b` holds the new C.
 #define SHA1_STEP(f, k, a, b, c, d, e, w)             \
@@ -28,19 +38,18 @@ inline uint32_t Majority(uint32_t b, uint32_t c, uint32_t d) { return (b & c) | 
   } while (0)
 
 // Five steps bring the names back to their starting places.
-#define SHA1_FIVE_STEPS(f, k, i)                \
-  do {                                          \
-    SHA1_STEP(f, k, a, b, c, d, e, w[(i)]);     \
-    SHA1_STEP(f, k, e, a, b, c, d, w[(i) + 1]); \
-    SHA1_STEP(f, k, d, e, a, b, c, w[(i) + 2]); \
-    SHA1_STEP(f, k, c, d, e, a, b, w[(i) + 3]); \
-    SHA1_STEP(f, k, b, c, d, e, a, w[(i) + 4]); \
+#define SHA1_FIVE_STEPS(f, k, i)                          \
+  do {                                                    \
+    SHA1_STEP(f, k, a, b, c, d, e, Schedule(w, (i)));     \
+    SHA1_STEP(f, k, e, a, b, c, d, Schedule(w, (i) + 1)); \
+    SHA1_STEP(f, k, d, e, a, b, c, Schedule(w, (i) + 2)); \
+    SHA1_STEP(f, k, c, d, e, a, b, Schedule(w, (i) + 3)); \
+    SHA1_STEP(f, k, b, c, d, e, a, Schedule(w, (i) + 4)); \
   } while (0)
 
-void Compress(uint32_t state[5], const uint8_t block[kSha1BlockSize]) {
-  uint32_t w[80];
+void CompressPortable(uint32_t state[5], const uint8_t block[kSha1BlockSize]) {
+  uint32_t w[16];
   for (int i = 0; i < 16; ++i) w[i] = LoadBigEndian32(block + 4 * i);
-  for (int i = 16; i < 80; ++i) w[i] = RotateLeft32(w[i - 3] ^ w[i - 8] ^ w[i - 14] ^ w[i - 16], 1);
 
   uint32_t a = state[0], b = state[1], c = state[2], d = state[3], e = state[4];
   SHA1_FIVE_STEPS(Choose, kRoundConstant0, 0);
@@ -73,6 +82,15 @@ void Compress(uint32_t state[5], const uint8_t block[kSha1BlockSize]) {
 
 }  // namespace
 
+void Sha1CompressBlocks(uint32_t state[5], const uint8_t* blocks, uint32_t blockCount) {
+  if (blockCount == 0) return;
+  if (UseShaNi()) {
+    Sha1CompressBlocksNi(state, blocks, blockCount);
+    return;
+  }
+  for (; blockCount > 0; --blockCount, blocks += kSha1BlockSize) CompressPortable(state, blocks);
+}
+
 void Sha1Init(Sha1Context* ctx) {
   ctx->byteCountLow = 0;
   ctx->byteCountHigh = 0;
@@ -97,13 +115,14 @@ void Sha1Update(Sha1Context* ctx, const uint8_t* data, uint32_t length) {
       return;
     }
     memcpy(ctx->block + buffered, data, room);
-    Compress(ctx->state, ctx->block);
+    Sha1CompressBlocks(ctx->state, ctx->block, 1);
     data += room;
     length -= room;
   }
-  for (; length >= kSha1BlockSize; data += kSha1BlockSize, length -= kSha1BlockSize) {
-    Compress(ctx->state, data);
-  }
+  const uint32_t wholeBlocks = length / kSha1BlockSize;
+  Sha1CompressBlocks(ctx->state, data, wholeBlocks);
+  data += wholeBlocks * kSha1BlockSize;
+  length -= wholeBlocks * kSha1BlockSize;
   memcpy(ctx->block, data, length);
 }
 

@@ -16,5 +16,9 @@ constexpr uint32_t kSha1BlockSize = 64;
 void Sha1Init(Sha1Context* ctx);
 // Absorbs `length` bytes. Whole blocks are compressed straight from `data`.
 void Sha1Update(Sha1Context* ctx, const uint8_t* data, uint32_t length);
+// The compression function over `blockCount` whole 64-byte blocks, for
+// callers that lay out their own padded blocks (PBKDF2, sector IVs). Uses
+// the SHA extensions where the processor has them.
+void Sha1CompressBlocks(uint32_t state[5], const uint8_t* blocks, uint32_t blockCount);
 // Pads, compresses and writes H0..H4 big-endian into `digest`.
 void Sha1Final(Sha1Context* ctx, uint8_t digest[kSha1DigestSize]);
