@@ -1,0 +1,50 @@
+#!/usr/bin/env bash
+# Screenshots of the main window on each page: starts a private Xvfb, runs
+# velmorcrypt.exe under Wine on it, switches the pages with the helper
+# program (which posts the page list's selection change to the window) and
+# takes a picture of the screen after each switch.
+# Usage: screenshots.sh <build dir> <output dir>
+set -euo pipefail
+build_dir=$(cd "$1" && pwd)
+out_dir=$2
+here=$(cd "$(dirname "$0")" && pwd)
+runner=$here/../../cmake/wine-run.sh
+mkdir -p "$out_dir"
+
+display=
+for n in $(seq 90 140); do
+  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=:$n; break; fi
+done
+[ -n "$display" ] || { echo "no free display" >&2; exit 1; }
+Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb_pid=$!
+app_pid=
+cleanup() {
+  [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
+  kill "$xvfb_pid" 2>/dev/null || true
+}
+trap cleanup EXIT
+export DISPLAY=$display
+for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+
+export VM_BUILD_DIR=$build_dir
+"$runner" "$build_dir/velmorcrypt.exe" &
+app_pid=$!
+
+# The helper waits for the window, selects each page in turn and waits until
+# the page is shown; it prints the page's name when the screen can be taken
+# and reads a line back when the picture is done.
+coproc SHOOT { "$runner" "$build_dir/tests/e2e/screenshot_driver.exe"; }
+while IFS= read -r -u "${SHOOT[0]}" page; do
+  page=${page%$'\r'}
+  [ "$page" = done ] && break
+  import -window root "$out_dir/$page.png"
+  echo taken >&"${SHOOT[1]}"
+done
+wait "$SHOOT_PID"
+code=0
+wait "$app_pid" || code=$?
+app_pid=
+# The program ends through the tray menu's "Exit".
+[ "$code" -eq 32773 ] || [ "$code" -eq $((32773 % 256)) ] || { echo "exit code $code" >&2; exit 1; }
+ls "$out_dir"/*.png
