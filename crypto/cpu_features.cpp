@@ -39,6 +39,8 @@ unsigned Features() {
 
 }  // namespace
 
+bool FastPathsEnabled() { return !__atomic_load_n(&g_disabled, __ATOMIC_RELAXED); }
+
 bool UseAesNi() { return (Features() & kAesNi) != 0; }
 
 bool UseShaNi() { return (Features() & kShaNi) != 0; }

@@ -7,6 +7,9 @@
 bool UseAesNi();
 // The SHA extensions with SSE4.1, and fast paths enabled.
 bool UseShaNi();
+// False after SetFastPathsEnabled(false): the fast paths in plain C++, which
+// need no particular processor, follow the same switch.
+bool FastPathsEnabled();
 // Turns every fast path off (false) or back on (true, the default), so that
 // tests can compare the portable code with the fast paths on one machine.
 void SetFastPathsEnabled(bool enabled);

@@ -3,6 +3,7 @@
 #include <string.h>
 
 #include "crypto/aes_ni.h"
+#include "crypto/blowfish_lanes.h"
 #include "crypto/bytes.h"
 #include "crypto/cpu_features.h"
 #include "crypto/wipe.h"
@@ -64,6 +65,10 @@ void DecryptSectorsAes(const AesContext* ctx, const uint8_t ivSeed[16], uint8_t*
 
 void EncryptSectorsBlowfish(const BlowfishContext* ctx, const uint8_t ivSeed[8], uint8_t* data,
                             uint64_t firstSector, uint32_t sectorCount) {
+  if (FastPathsEnabled()) {
+    BlowfishEncryptSectorsInterleaved(ctx, ivSeed, data, firstSector, sectorCount);
+    return;
+  }
   uint8_t iv[kSha1DigestSize];
   for (uint64_t sector = firstSector; sectorCount > 0; --sectorCount, ++sector) {
     SectorIv(ivSeed, kBlowfishSeedSize, sector, iv);

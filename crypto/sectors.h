@@ -18,7 +18,8 @@ void SectorIv(const uint8_t* seed, uint32_t seedSize, uint64_t sector,
               uint8_t digest[kSha1DigestSize]);
 
 // Where the processor has AES-NI, the AES routines take the fast path of
-// crypto/aes_ni.h.
+// crypto/aes_ni.h; Blowfish encryption interleaves four sectors
+// (crypto/blowfish_lanes.h) unless the fast paths are turned off.
 
 void EncryptSectorsAes(const AesContext* ctx, const uint8_t ivSeed[16], uint8_t* data,
                        uint64_t firstSector, uint32_t sectorCount);

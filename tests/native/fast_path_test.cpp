@@ -1,4 +1,5 @@
-// The fast paths (AES-NI, the SHA extensions, the streamlined PBKDF2 loop)
+// The fast paths (AES-NI, the SHA extensions, the streamlined PBKDF2 loop,
+// interleaved Blowfish sectors)
 // against the portable code on the same inputs: every result must be the
 // same bytes. On a processor without the instructions both runs take the
 // portable path and the tests say so.
@@ -50,7 +51,9 @@ TEST_F(FastPathTest, DisablingTurnsEveryFastPathOff) {
   SetFastPathsEnabled(false);
   EXPECT_FALSE(UseAesNi());
   EXPECT_FALSE(UseShaNi());
+  EXPECT_FALSE(FastPathsEnabled());
   SetFastPathsEnabled(true);
+  EXPECT_TRUE(FastPathsEnabled());
   if (!UseAesNi())
     std::printf("note: no AES-NI here; AES compares the portable path with itself\n");
   if (!UseShaNi())
