@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "crypto/wipe.h"
+#include "volume/change_password.h"
 #include "volume/header.h"
 
 namespace {
@@ -20,9 +21,13 @@ struct HeaderBuffer {
   ~HeaderBuffer() { SecureWipe(bytes, sizeof bytes); }
 };
 
-int Open(HeaderBuffer& header, const std::string& password) {
-  return OpenHeader(header.bytes, reinterpret_cast<const uint8_t*>(password.data()),
-                    static_cast<uint32_t>(password.size()));
+// Opens the header read from the file at `path`, settling a password change
+// that was interrupted there.
+int Open(FileSystem& fileSystem, const std::string& path, HeaderBuffer& header,
+         const std::string& password) {
+  return OpenHeaderRecovering(fileSystem, path, header.bytes,
+                              reinterpret_cast<const uint8_t*>(password.data()),
+                              static_cast<uint32_t>(password.size()));
 }
 
 }  // namespace
@@ -48,7 +53,7 @@ Outcome ReadVolumeInfo(FileSystem& fileSystem, const std::string& volumePath,
       return Fail("Error reading external header block.");
     }
     headerFile.reset();
-    info->algorithm = Open(header, password);
+    info->algorithm = Open(fileSystem, headerPath, header, password);
     if (info->algorithm == 0) return Fail(kWrongPassword);
   }
   std::unique_ptr<File> volumeFile = fileSystem.Open(volumePath, OpenMode::kRead);
@@ -64,7 +69,7 @@ Outcome ReadVolumeInfo(FileSystem& fileSystem, const std::string& volumePath,
     info->bodySize = size;
   } else {
     info->bodySize = size - kHeaderSize;
-    info->algorithm = Open(header, password);
+    info->algorithm = Open(fileSystem, volumePath, header, password);
     if (info->algorithm == 0) return Fail(kWrongPassword);
   }
   return Outcome::Success("", "Info");

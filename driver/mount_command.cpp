@@ -6,6 +6,7 @@
 #include "driver/operations.h"
 #include "driver/records.h"
 #include "platform/path.h"
+#include "volume/change_password.h"
 #include "volume/header.h"
 
 namespace {
@@ -40,9 +41,13 @@ void WipeString(std::string& text) {
   text.clear();
 }
 
-int OpenWithPassword(HeaderBuffer& header, const std::string& password) {
-  return OpenHeader(header.bytes, reinterpret_cast<const uint8_t*>(password.data()),
-                    static_cast<uint32_t>(password.size()));
+// Opens the header read from the file at `path`, settling a password change
+// that was interrupted there.
+int OpenWithPassword(FileSystem& files, const std::string& path, HeaderBuffer& header,
+                     const std::string& password) {
+  return OpenHeaderRecovering(files, path, header.bytes,
+                              reinterpret_cast<const uint8_t*>(password.data()),
+                              static_cast<uint32_t>(password.size()));
 }
 
 // The two ways to the header block. Each returns nullptr or the failing
@@ -96,7 +101,9 @@ MountResult RunMountCommand(MountPageState& state, FileSystem& files, DriverPort
                    : ReadTrailingHeader(files, state.volumePath, volumeMode, header, &read)) {
     return Refuse(failure);
   }
-  const int algorithm = read ? OpenWithPassword(header, state.password) : kAlgorithmNone;
+  const std::string& headerFile = external ? state.externalHeaderPath : state.volumePath;
+  const int algorithm =
+      read ? OpenWithPassword(files, headerFile, header, state.password) : kAlgorithmNone;
   if (algorithm == kAlgorithmNone) {
     return Refuse("Error decrypting header information with the supplied password.");
   }

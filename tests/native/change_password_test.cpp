@@ -172,11 +172,17 @@ TEST_F(ChangePasswordTest, ExternalHeaderBlockKeepsItsSize) {
   EXPECT_EQ(BodyKeys(after, kNew), BodyKeys(before, kOld));
 }
 
+// The backup of both headers is flushed before the header is overwritten;
+// the new header is flushed and read back before success, and the backup
+// is then removed.
 TEST_F(ChangePasswordTest, NewHeaderIsFlushedBeforeSuccess) {
   const std::string path = MakeVolume();
   ASSERT_TRUE(ChangeVolumePassword(fileSystem, Input(path)).outcome.success);
-  const std::vector<std::string> expected = {"size", "read", "write", "flush"};
+  const std::vector<std::string> expected = {"size",  "read",  "write", "write",
+                                             "flush", "write", "flush", "read"};
   EXPECT_EQ(fileSystem.log, expected);
+  EXPECT_EQ(fileSystem.removed, std::vector<std::string>{HeaderBackupPath(path)});
+  EXPECT_EQ(folder.Names(), std::vector<std::string>{"volume.vmv"});
 }
 
 TEST_F(ChangePasswordTest, FailedSizeOrRead) {
@@ -188,10 +194,11 @@ TEST_F(ChangePasswordTest, FailedSizeOrRead) {
   ExpectRefused(Input(path), "Error reading file.");
 }
 
-// A write or flush that fails, also one that wrote part of the header
-// first: the old header is put back and the old password still works.
+// A write, flush or read-back that fails, of the backup or of the header,
+// also one that wrote part of its bytes first: the old header is in place
+// (put back if need be), the old password still works and no backup stays.
 TEST_F(ChangePasswordTest, FailedWriteKeepsTheOldPassword) {
-  for (int failAt : {2, 3}) {
+  for (int failAt = 2; failAt <= 7; ++failAt) {
     for (bool shortWrite : {false, true}) {
       SCOPED_TRACE(std::to_string(failAt) + (shortWrite ? " short" : ""));
       const std::string path = MakeVolume();
@@ -200,6 +207,7 @@ TEST_F(ChangePasswordTest, FailedWriteKeepsTheOldPassword) {
       fileSystem.shortWrite = shortWrite;
       ExpectRefused(Input(path), "Error writing file.");
       EXPECT_EQ(Open(LastHeader(ReadWholeFile(path)), kOld), kAes256);
+      EXPECT_FALSE(std::filesystem::exists(HeaderBackupPath(path)));
     }
   }
 }
