@@ -49,7 +49,6 @@ class MainWindow : public Dialog {
 
   int ActivePage() const { return holder_.ActiveIndex(); }
   HWND PageWindow(int index) const { return holder_.Page(index); }
-  bool InstalledDriver() const { return installedDriver_ != 0; }
   const TrayIcon& Tray() const { return tray_; }
 
  protected:

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Screenshots of the main window on each page: starts a private Xvfb, runs
-# velmorcrypt.exe under Wine on it, switches the pages with the helper
-# program (which posts the page list's selection change to the window) and
-# takes a picture of the screen after each switch.
+# Screenshots of the main window on each page and of the tray menu: starts a
+# private Xvfb, runs velmorcrypt.exe under Wine on it, lets the helper
+# program mount a sample volume and switch the pages (it sends the page
+# list's selection change to the window) and takes a picture of the screen
+# after each step. The program must end with the exit code of "Exit".
 # Usage: screenshots.sh <build dir> <output dir>
 set -euo pipefail
 build_dir=$(cd "$1" && pwd)
@@ -11,19 +12,20 @@ here=$(cd "$(dirname "$0")" && pwd)
 runner=$here/../../cmake/wine-run.sh
 mkdir -p "$out_dir"
 
-display=
-for n in $(seq 90 140); do
-  if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then display=:$n; break; fi
-done
-[ -n "$display" ] || { echo "no free display" >&2; exit 1; }
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
+# The server picks a free display itself and writes its number to a file.
+display_file=$(mktemp)
+Xvfb -displayfd 9 -screen 0 1024x768x24 -nolisten tcp 9>"$display_file" >/dev/null 2>&1 &
 xvfb_pid=$!
 app_pid=
 cleanup() {
   [ -n "$app_pid" ] && kill "$app_pid" 2>/dev/null || true
   kill "$xvfb_pid" 2>/dev/null || true
+  rm -f "$display_file"
 }
 trap cleanup EXIT
+for _ in $(seq 100); do [ -s "$display_file" ] && break; sleep 0.1; done
+[ -s "$display_file" ] || { echo "Xvfb did not start" >&2; exit 1; }
+display=:$(head -n1 "$display_file")
 export DISPLAY=$display
 for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
 
