@@ -133,7 +133,11 @@ int UsageError(const CliStreams& io, const std::string& command, const std::stri
 // terminal without echo.
 class SecretSource {
  public:
-  SecretSource(const CliStreams& io, bool fromStdin) : io_(io), fromStdin_(fromStdin) {}
+  // The stream is read unbuffered: a buffered stream would keep the
+  // passwords in its buffer, which is freed unwiped when it closes.
+  SecretSource(const CliStreams& io, bool fromStdin) : io_(io), fromStdin_(fromStdin) {
+    setvbuf(io_.in, nullptr, _IONBF, 0);
+  }
 
   bool Available() const { return fromStdin_ || IsTerminal(io_.in); }
 

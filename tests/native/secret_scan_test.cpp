@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli.h"
 #include "crypto/random.h"
 #include "crypto/wipe.h"
 #include "driver/mount_command.h"
@@ -223,6 +224,43 @@ TEST_F(SecretScanTest, NothingLeftAfterAPasswordChange) {
   const int newHits = ScanProcess(newPassword);
   const int keyHits = ScanProcess(sectorKey);
   std::cout << "secret scan after a password change: old password found " << oldHits
+            << " times, new password " << newHits << ", body key " << keyHits << "\n";
+  EXPECT_EQ(oldHits, 0);
+  EXPECT_EQ(newHits, 0);
+  EXPECT_EQ(keyHits, 0);
+}
+
+// The command-line tool reading the passwords from standard input (a pipe,
+// whose contents live in the kernel): the stream's own buffer must not keep
+// them once the tool is done.
+TEST_F(SecretScanTest, NothingLeftAfterTheToolChangesAPassword) {
+  const MaskedSecret oldPassword = RandomPassword(device_);
+  const MaskedSecret newPassword = RandomPassword(device_);
+  const MaskedSecret sectorKey = PredictedSectorKey(device_);
+  TempFolder folder;
+  const std::string path = folder.File("scan.vmv");
+  WriteWholeFile(path, SealedVolume(oldPassword));
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  for (const MaskedSecret* secret : {&oldPassword, &newPassword, &newPassword}) {
+    std::string line = secret->Reveal();
+    line += '\n';
+    ASSERT_EQ(write(ends[1], line.data(), line.size()), static_cast<ssize_t>(line.size()));
+    Wipe(line);
+  }
+  close(ends[1]);
+  FILE* in = fdopen(ends[0], "r");
+  FILE* out = fopen("/dev/null", "w");
+  ASSERT_TRUE(in && out);
+  EXPECT_EQ(
+      RunCli({"passwd", path, "--password-stdin"}, {in, out, out}, SystemFileSystem(), nullptr),
+      kExitSuccess);
+  fclose(in);
+  fclose(out);
+  const int oldHits = ScanProcess(oldPassword);
+  const int newHits = ScanProcess(newPassword);
+  const int keyHits = ScanProcess(sectorKey);
+  std::cout << "secret scan after the tool's passwd: old password found " << oldHits
             << " times, new password " << newHits << ", body key " << keyHits << "\n";
   EXPECT_EQ(oldHits, 0);
   EXPECT_EQ(newHits, 0);
