@@ -1,0 +1,154 @@
+// The main window made in this process: what its initialisation sets up,
+// the settings it loads, and the exit sequence with the settings it saves.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+
+#include "app/main_window.h"
+#include "driver/win32_port.h"
+#include "resources/resource.h"
+#include "tests/windows/app_frame_support.h"
+#include "tests/windows/test_support.h"
+
+namespace {
+
+using frame_test::kDirectoriesKey;
+using frame_test::kRecentKey;
+using frame_test::kSettingsKey;
+using frame_test::ReadString;
+
+// The folder of this test program, as the main window computes it.
+std::string ProgramFolder() {
+  char path[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, path, sizeof path);
+  std::string folder = path;
+  folder.erase(folder.find_last_of('\\') + 1);
+  return folder;
+}
+
+class MainWindowTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    test_support::InitControls();
+    frame_test::ResetSettings();
+  }
+  void TearDown() override { frame_test::ResetSettings(); }
+
+  void Open() {
+    ASSERT_NE(window_.Create(), nullptr);
+    ShowWindow(window_.Handle(), SW_SHOW);
+    test_support::PumpPending();
+  }
+
+  template <class P>
+  P& PageObject(int index) {
+    return *static_cast<P*>(WindowObject::FromHandle(window_.PageWindow(index)));
+  }
+
+  MessageLoop loop_;
+  MainWindow window_{SystemDriverPort(), SystemServicePort()};
+};
+
+TEST_F(MainWindowTest, InitialisationBuildsTheWindow) {
+  Open();
+  const HWND window = window_.Handle();
+  EXPECT_EQ(frame_test::TextOf(window), "Velmorcrypt Vozeri");
+  EXPECT_NE(SendMessageA(window, WM_GETICON, ICON_BIG, 0), 0);
+  EXPECT_NE(SendMessageA(window, WM_GETICON, ICON_SMALL, 0), 0);
+  EXPECT_TRUE(window_.Tray().IsInstalled());
+
+  // The background is the tiled picture.
+  const auto brush = reinterpret_cast<HBRUSH>(
+      SendMessageA(window, WM_CTLCOLORDLG, 0, reinterpret_cast<LPARAM>(window)));
+  LOGBRUSH look{};
+  ASSERT_EQ(GetObjectA(brush, sizeof look, &look), static_cast<int>(sizeof look));
+  EXPECT_TRUE(look.lbStyle == BS_PATTERN || look.lbStyle == BS_DIBPATTERN) << look.lbStyle;
+
+  // The caption buttons take the size of one picture cell.
+  RECT help{};
+  RECT minimize{};
+  GetClientRect(GetDlgItem(window, IDC_HELP_BUTTON), &help);
+  GetClientRect(GetDlgItem(window, IDC_MINIMIZE_BUTTON), &minimize);
+  EXPECT_EQ(help.right, 36);
+  EXPECT_EQ(help.bottom, 22);
+  EXPECT_EQ(minimize.right, 61);
+  EXPECT_EQ(minimize.bottom, 22);
+
+  // Five entries of 62 pixels, all of them inside the list; Status shown.
+  const HWND list = GetDlgItem(window, IDC_PAGE_LIST);
+  ASSERT_EQ(SendMessageA(list, LB_GETCOUNT, 0, 0), 5);
+  EXPECT_EQ(SendMessageA(list, LB_GETITEMHEIGHT, 0, 0), 62);
+  EXPECT_EQ(SendMessageA(list, LB_GETCURSEL, 0, 0), 0);
+  EXPECT_EQ(SendMessageA(list, LB_GETTOPINDEX, 0, 0), 0);
+  RECT last{};
+  RECT client{};
+  SendMessageA(list, LB_GETITEMRECT, 4, reinterpret_cast<LPARAM>(&last));
+  GetClientRect(list, &client);
+  EXPECT_LE(last.bottom, client.bottom);
+  EXPECT_EQ(window_.ActivePage(), kStatusPage);
+  EXPECT_TRUE(IsWindowVisible(window_.PageWindow(kStatusPage)));
+  for (int index = 1; index < 5; ++index) {
+    EXPECT_EQ(GetParent(window_.PageWindow(index)), GetDlgItem(window, IDC_PAGE_HOLDER));
+    EXPECT_FALSE(IsWindowVisible(window_.PageWindow(index))) << index;
+  }
+
+  // The driver's service is made from the program's folder.
+  char current[MAX_PATH] = {};
+  GetCurrentDirectoryA(sizeof current, current);
+  EXPECT_EQ(std::string(current) + "\\", ProgramFolder());
+}
+
+TEST_F(MainWindowTest, StoredDirectoriesAreLoadedWhenRemembered) {
+  frame_test::WriteString(kDirectoriesKey, "CreateDirectory", "C:\\made\\");
+  frame_test::WriteString(kDirectoriesKey, "MountDirectory", "C:\\mounted\\");
+  Open();
+  EXPECT_EQ(PageObject<CreatePage>(kCreatePage).LastDirectory(), "C:\\made\\");
+  EXPECT_EQ(PageObject<MountPage>(kMountPage).LastDirectory(), "C:\\mounted\\");
+  EXPECT_EQ(PageObject<OptionsPage>(kOptionsPage).ToolsDirectory(), ProgramFolder());
+}
+
+TEST_F(MainWindowTest, StoredDirectoriesAreIgnoredWhenNotRemembered) {
+  frame_test::WriteDword(kSettingsKey, "RememberLastDirectory", 0);
+  frame_test::WriteString(kDirectoriesKey, "CreateDirectory", "C:\\made\\");
+  Open();
+  EXPECT_EQ(PageObject<CreatePage>(kCreatePage).LastDirectory(), ProgramFolder());
+  EXPECT_EQ(PageObject<OptionsPage>(kOptionsPage).Flags().RememberLastDirectory, 0);
+}
+
+TEST_F(MainWindowTest, ExitSavesTheSettingsDestroysTheWindowAndQuitsWith32773) {
+  frame_test::WriteString(kRecentKey, "Entry0", "E:,C:\\vaults\\work.vmv");
+  frame_test::WriteString(kDirectoriesKey, "CreateDirectory", "C:\\made\\");
+  Open();
+  const HWND window = window_.Handle();
+  SendMessageA(window, WM_COMMAND, ID_TRAY_EXIT, 0);
+  EXPECT_FALSE(IsWindow(window));
+
+  MSG quit{};
+  ASSERT_TRUE(PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+  EXPECT_EQ(quit.wParam, static_cast<WPARAM>(kExitCommandCode));
+
+  std::string value;
+  ASSERT_TRUE(ReadString(kRecentKey, "Entry0", &value));
+  EXPECT_EQ(value, "E:,C:\\vaults\\work.vmv");
+  ASSERT_TRUE(ReadString(kDirectoriesKey, "CreateDirectory", &value));
+  EXPECT_EQ(value, "C:\\made\\");
+  ASSERT_TRUE(ReadString(kDirectoriesKey, "ToolsDirectory", &value));
+  EXPECT_EQ(value, ProgramFolder());
+}
+
+TEST_F(MainWindowTest, ExitWithRememberMountedDrivesOffClearsTheList) {
+  frame_test::WriteDword(kSettingsKey, "RememberMountedDrives", 0);
+  frame_test::WriteString(kRecentKey, "Entry0", "E:,C:\\vaults\\work.vmv");
+  Open();
+  SendMessageA(window_.Handle(), WM_COMMAND, ID_TRAY_EXIT, 0);
+  MSG quit{};
+  PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
+  for (int slot = 0; slot < 10; ++slot) {
+    std::string value = "unread";
+    ASSERT_TRUE(ReadString(kRecentKey, ("Entry" + std::to_string(slot)).c_str(), &value));
+    EXPECT_EQ(value, "") << slot;
+  }
+}
+
+}  // namespace
