@@ -2,6 +2,8 @@
 // the settings it loads, and the exit sequence with the settings it saves.
 #include <gtest/gtest.h>
 #include <windows.h>
+// after windows.h
+#include <commctrl.h>
 
 #include <string>
 
@@ -149,6 +151,28 @@ TEST_F(MainWindowTest, ExitWithRememberMountedDrivesOffClearsTheList) {
     ASSERT_TRUE(ReadString(kRecentKey, ("Entry" + std::to_string(slot)).c_str(), &value));
     EXPECT_EQ(value, "") << slot;
   }
+}
+
+TEST_F(MainWindowTest, ExitDuringACreationCancelsItBeforeTheWindowGoes) {
+  const std::string volume = frame_test::TempFile("vm-frame-exit-creating.vmv");
+  DeleteFileA(volume.c_str());
+  Open();
+  const HWND page = window_.PageWindow(kCreatePage);
+  test_support::SetItemText(page, IDC_CREATE_VOLUME_PATH, volume);
+  test_support::SetItemText(page, IDC_CREATE_SIZE, "300");
+  test_support::SetItemText(page, IDC_CREATE_PASSWORD, "pw");
+  test_support::SetItemText(page, IDC_CREATE_CONFIRM, "pw");
+  test_support::Click(page, IDC_CREATE_BUTTON);
+  const HWND progress = GetDlgItem(page, IDC_CREATE_PROGRESS);
+  ASSERT_TRUE(
+      test_support::PumpUntil([&] { return SendMessageA(progress, PBM_GETPOS, 0, 0) >= 2; }));
+
+  SendMessageA(window_.Handle(), WM_COMMAND, ID_TRAY_EXIT, 0);
+  EXPECT_FALSE(IsWindow(page));
+  EXPECT_EQ(GetFileAttributesA(volume.c_str()), INVALID_FILE_ATTRIBUTES);
+  MSG quit{};
+  ASSERT_TRUE(PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+  EXPECT_EQ(quit.wParam, static_cast<WPARAM>(kExitCommandCode));
 }
 
 }  // namespace
