@@ -40,21 +40,25 @@ VM_SCALAR_LANES void EncryptLanes(const BlowfishContext* ctx, const uint8_t ivSe
   }
   for (uint32_t block = 0; block < kBlocksPerSector; ++block) {
     uint8_t* bytes[Lanes];
+#pragma GCC unroll 4
     for (int x = 0; x < Lanes; ++x) {
       bytes[x] = data + x * kSectorSize + block * kBlowfishBlockSize;
       left[x] ^= LoadLittleEndian32(bytes[x]);
       right[x] ^= LoadLittleEndian32(bytes[x] + 4);
     }
     for (int i = 0; i < kRounds; i += 2) {
+#pragma GCC unroll 4
       for (int x = 0; x < Lanes; ++x) {
         left[x] ^= ctx->pArray[i];
         right[x] ^= F(ctx, left[x]);
       }
+#pragma GCC unroll 4
       for (int x = 0; x < Lanes; ++x) {
         right[x] ^= ctx->pArray[i + 1];
         left[x] ^= F(ctx, right[x]);
       }
     }
+#pragma GCC unroll 4
     for (int x = 0; x < Lanes; ++x) {
       const uint32_t outLeft = right[x] ^ ctx->pArray[kRounds + 1];
       const uint32_t outRight = left[x] ^ ctx->pArray[kRounds];
