@@ -6,6 +6,7 @@
 #include <commctrl.h>
 
 #include <string>
+#include <vector>
 
 #include "app/main_window.h"
 #include "driver/win32_port.h"
@@ -27,6 +28,15 @@ std::string ProgramFolder() {
   std::string folder = path;
   folder.erase(folder.find_last_of('\\') + 1);
   return folder;
+}
+
+// System commands sent on this thread while a test watches them.
+std::vector<WPARAM> systemCommands;
+
+LRESULT CALLBACK WatchSystemCommands(int code, WPARAM wParam, LPARAM lParam) {
+  const auto* call = reinterpret_cast<const CWPSTRUCT*>(lParam);
+  if (code == HC_ACTION && call->message == WM_SYSCOMMAND) systemCommands.push_back(call->wParam);
+  return CallNextHookEx(nullptr, code, wParam, lParam);
 }
 
 class MainWindowTest : public testing::Test {
@@ -173,6 +183,33 @@ TEST_F(MainWindowTest, ExitDuringACreationCancelsItBeforeTheWindowGoes) {
   MSG quit{};
   ASSERT_TRUE(PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
   EXPECT_EQ(quit.wParam, static_cast<WPARAM>(kExitCommandCode));
+}
+
+TEST_F(MainWindowTest, TheBackgroundDragsTheWindow) {
+  Open();
+  const HWND window = window_.Handle();
+  SetForegroundWindow(window);
+  systemCommands.clear();
+  const HHOOK hook =
+      SetWindowsHookExA(WH_CALLWNDPROC, &WatchSystemCommands, nullptr, GetCurrentThreadId());
+  // The move that the press starts runs until the button is released.
+  const DWORD thread = GetCurrentThreadId();
+  test_support::Helper release([&] {
+    frame_test::WaitFor([&] {
+      GUITHREADINFO info{};
+      info.cbSize = sizeof info;
+      return GetGUIThreadInfo(thread, &info) &&
+             ((info.flags & GUI_INMOVESIZE) != 0 || info.hwndCapture != nullptr);
+    });
+    PostMessageA(window, WM_LBUTTONUP, 0, MAKELPARAM(200, 5));
+    PostMessageA(window, WM_KEYDOWN, VK_ESCAPE, 0);
+  });
+  SendMessageA(window, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(200, 5));
+  release.Join();
+  UnhookWindowsHookEx(hook);
+  ASSERT_FALSE(systemCommands.empty());
+  EXPECT_EQ(systemCommands.front() & 0xFFF0, static_cast<WPARAM>(SC_MOVE));
+  EXPECT_EQ(systemCommands.front() & 0x000F, static_cast<WPARAM>(HTCAPTION));
 }
 
 }  // namespace
