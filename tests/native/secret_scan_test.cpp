@@ -24,6 +24,7 @@
 #include "driver_test_fakes.h"
 #include "engine_test_support.h"
 #include "volume/change_password.h"
+#include "volume/create_volume.h"
 #include "volume/header.h"
 
 namespace {
@@ -227,6 +228,43 @@ TEST_F(SecretScanTest, NothingLeftAfterAPasswordChange) {
             << " times, new password " << newHits << ", body key " << keyHits << "\n";
   EXPECT_EQ(oldHits, 0);
   EXPECT_EQ(newHits, 0);
+  EXPECT_EQ(keyHits, 0);
+}
+
+// A creation (the body written by the creation engine's own threads): the
+// password and the body key are gone once it returns.
+TEST_F(SecretScanTest, NothingLeftAfterACreation) {
+  const MaskedSecret password = RandomPassword(device_);
+  const MaskedSecret sectorKey = PredictedSectorKey(device_);
+  TempFolder folder;
+  {
+    CreateVolumeInput input;
+    input.volumePath = folder.File("scan.vmv");
+    input.sizeMb = 2;
+    input.password = password.Reveal();
+    input.confirmation = password.Reveal();
+    input.algorithm = kAes256;
+    const CreateVolumeOutcome result = CreateVolume(SystemFileSystem(), input);
+    Wipe(input.password);
+    Wipe(input.confirmation);
+    ASSERT_TRUE(result.outcome.success) << result.outcome.message;
+  }
+  // The volume's header holds the predicted key.
+  std::vector<uint8_t> file = ReadWholeFile(folder.File("scan.vmv"));
+  ASSERT_EQ(file.size(), 2 * kMegabyte + kHeaderSize);
+  std::vector<uint8_t> header(file.end() - kHeaderSize, file.end());
+  std::string plain = password.Reveal();
+  ASSERT_EQ(OpenHeader(header.data(), reinterpret_cast<const uint8_t*>(plain.data()),
+                       static_cast<uint32_t>(plain.size())),
+            kAes256);
+  Wipe(plain);
+  EXPECT_EQ(CountIn(header.data() + kSectorKeyOffset, kBodyKeySize, sectorKey), 1);
+  SecureWipe(header.data(), header.size());
+  const int passwordHits = ScanProcess(password);
+  const int keyHits = ScanProcess(sectorKey);
+  std::cout << "secret scan after a creation: password found " << passwordHits
+            << " times, body key found " << keyHits << " times\n";
+  EXPECT_EQ(passwordHits, 0);
   EXPECT_EQ(keyHits, 0);
 }
 
