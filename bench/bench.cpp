@@ -6,8 +6,8 @@
 //
 // Environment: VM_BENCH_DIR, the folder for the creation runs (default: the
 // working folder); VM_BENCH_CREATE_MB, the size of a created volume
-// (default 1024); VM_BENCH_REPETITIONS (default 5 for the cryptography,
-// 3 for creation).
+// (default 1024); VM_BENCH_REPETITIONS (default 5, each creation paired
+// with a raw write).
 #include <benchmark/benchmark.h>
 #include <fcntl.h>
 #include <openssl/blowfish.h>
@@ -388,10 +388,9 @@ void PrintSummary(bool aesMatches) {
 }
 
 void Register() {
-  const int cryptoRepetitions = EnvironmentNumber("VM_BENCH_REPETITIONS", 5);
-  const int createRepetitions = EnvironmentNumber("VM_BENCH_REPETITIONS", 3);
+  const int repetitions = EnvironmentNumber("VM_BENCH_REPETITIONS", 5);
   auto crypto = [&](benchmark::internal::Benchmark* b) {
-    b->Repetitions(cryptoRepetitions)->MinTime(0.2)->Unit(benchmark::kMillisecond);
+    b->Repetitions(repetitions)->MinTime(0.2)->Unit(benchmark::kMillisecond);
   };
   for (bool fast : {true, false}) {
     crypto(benchmark::RegisterBenchmark((std::string("pbkdf2/ours-") + PathName(fast)).c_str(),
@@ -412,7 +411,7 @@ void Register() {
     crypto(benchmark::RegisterBenchmark((prefix + "openssl").c_str(), SectorsOpenSsl, algorithm));
   }
   auto create = [&](benchmark::internal::Benchmark* b) {
-    b->Repetitions(createRepetitions)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
+    b->Repetitions(repetitions)->Iterations(1)->UseManualTime()->Unit(benchmark::kSecond);
   };
   for (int algorithm : kAlgorithms) {
     create(benchmark::RegisterBenchmark((std::string("create/") + AlgorithmName(algorithm)).c_str(),

@@ -8,8 +8,7 @@
 # BUILD_DIR (default build/native-release) picks the build folder; the
 # creation runs write their files there (deleted after each run), so it must
 # be on the disk that is measured. VM_BENCH_CREATE_MB (default 1024) and
-# VM_BENCH_REPETITIONS (default 5 for the cryptography, 3 for creation) are
-# passed through.
+# VM_BENCH_REPETITIONS (default 5) are passed through.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
