@@ -1,26 +1,33 @@
-// The password change engine's input checks, and what it does to the file,
-// over an in-memory file system.
+// The password change engine's input checks, and what it does to the file
+// and to the header backup beside it, over an in-memory file system.
 //
 // Input: random seed (Uint32), draws before the random source fails (Byte;
-// 2 and more: never), failing file calls (Uint64 mask), flags (Byte: bit 0,
-// the file exists), path, current password, new password, confirmation
-// (Strings), then the file's contents (the rest, any length).
+// 4 and more: never), failing file calls (Uint64 mask), flags (Byte: bit 0,
+// the file exists; bit 1, a backup left by an interrupted change lies
+// beside it), path, current password, new password, confirmation (Strings),
+// with bit 1 the backup's contents (LongString), then the file's contents
+// (the rest, any length).
 //
 // Checked:
-// - the first failing check, in the fixed order, gives its message, and the
-//   file is not opened before every check has passed;
-// - every failure but a failed write leaves the file exactly as it was, and
-//   is explained: a missing file or failed call, a file shorter than a
-//   header, or a current password that does not open it; after a failed
-//   write the old header is back whenever the last write went through;
-// - a success follows no failed call, keeps the file's size and every byte
-//   before the header, and the new header opens with the new password as the
-//   same algorithm with the same sealed contents (body keys among them).
+// - the first failing check, in the fixed order, gives its message, and no
+//   file is opened before every check has passed;
+// - no file is created but the backup, and nothing but the file and its
+//   backup changes;
+// - a failure is explained: a missing file or a failed call, a file shorter
+//   than a header, a current password that opens neither the header nor a
+//   copy in the backup, or no random bytes; a failure that wrote nothing
+//   leaves the file as it was, and one that did still lets the current
+//   password open the header (settling the backup as every open does);
+// - a success follows no refused random draw, keeps the file's size and every byte
+//   before the header, removes the backup, and the new header opens with the
+//   new password as the same algorithm with the same sealed contents (body
+//   keys among them) as the header the current password opened.
 #include <stdint.h>
 #include <string.h>
 
 #include <set>
 #include <string>
+#include <vector>
 
 #include "fuzz/fuzz_input.h"
 #include "fuzz/fuzz_random.h"
@@ -30,8 +37,9 @@
 
 namespace {
 
-constexpr int kResealDraws = 2;  // salt, headerIv
+constexpr int kDraws = 4;  // salt and headerIv, for at most two re-seals
 constexpr char kErrorCaption[] = "Apply Error";
+using Files = std::map<std::string, std::string>;
 
 // The message of the first failing input check, or "" when all pass.
 std::string FirstFailingCheck(const ChangePasswordInput& input) {
@@ -49,13 +57,22 @@ std::string FirstFailingCheck(const ChangePasswordInput& input) {
   return "";
 }
 
-// Opens the last 1044 bytes of `file` with `password`: the algorithm, with
-// `header` holding the opened header; 0 when it does not open.
-int OpenLastHeader(const std::string& file, const std::string& password,
-                   uint8_t header[kHeaderSize]) {
-  memcpy(header, file.data() + file.size() - kHeaderSize, kHeaderSize);
-  return OpenHeader(header, reinterpret_cast<const uint8_t*>(password.data()),
-                    static_cast<uint32_t>(password.size()));
+const uint8_t* Bytes(const std::string& text) {
+  return reinterpret_cast<const uint8_t*>(text.data());
+}
+
+// Opens the header of `path` in `files` with `password` as a later open
+// would, settling a backup left beside it; the algorithm, with `header`
+// holding the opened header, or 0. The files are a copy: nothing fails.
+int OpenAsLater(Files files, const std::string& path, const std::string& password,
+                uint8_t header[kHeaderSize]) {
+  const auto file = files.find(path);
+  if (file == files.end() || file->second.size() < kHeaderSize) return kAlgorithmNone;
+  memcpy(header, file->second.data() + file->second.size() - kHeaderSize, kHeaderSize);
+  MemoryFileSystem fileSystem(UINT64_MAX, 0);
+  fileSystem.files = std::move(files);
+  return OpenHeaderRecovering(fileSystem, path, header, Bytes(password),
+                              static_cast<uint32_t>(password.size()));
 }
 
 }  // namespace
@@ -64,77 +81,91 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FuzzInput fuzz(data, size);
   const uint32_t seed = fuzz.Uint32();
   const int drawsBeforeFailure = fuzz.Byte();
-  const bool randomFails = drawsBeforeFailure < kResealDraws;
-  InstallFuzzRandom(seed, randomFails ? drawsBeforeFailure : -1);
+  InstallFuzzRandom(seed, drawsBeforeFailure < kDraws ? drawsBeforeFailure : -1);
   const uint64_t failMask = fuzz.Uint64();
-  const bool fileExists = (fuzz.Byte() & 1) != 0;
+  const uint8_t flags = fuzz.Byte();
 
   ChangePasswordInput input;
   input.path = fuzz.String();
   input.currentPassword = fuzz.String();
   input.newPassword = fuzz.String();
   input.confirmation = fuzz.String();
+  const std::string backupPath = HeaderBackupPath(input.path);
+  const std::string backup = (flags & 2) != 0 ? fuzz.LongString() : std::string();
   const std::string original(fuzz.Rest());
 
-  // The file is rewritten in place: the disk needs no room beyond it.
-  MemoryFileSystem fileSystem(original.size(), failMask);
-  if (fileExists) fileSystem.files[input.path] = original;
-  const auto filesBefore = fileSystem.files;
+  // Room for the file, the backup there was, and a new backup.
+  MemoryFileSystem fileSystem(original.size() + backup.size() + 2 * kHeaderSize, failMask);
+  if ((flags & 2) != 0) fileSystem.files[backupPath] = backup;
+  if ((flags & 1) != 0) fileSystem.files[input.path] = original;
+  const Files before = fileSystem.files;
 
   const ChangePasswordOutcome result = ChangeVolumePassword(fileSystem, input);
 
+  const Files& after = fileSystem.files;
   const std::string failedCheck = FirstFailingCheck(input);
   if (!failedCheck.empty()) {
     FUZZ_CHECK(!result.outcome.success);
     FUZZ_CHECK(result.outcome.message == failedCheck);
     FUZZ_CHECK(result.outcome.caption == kErrorCaption);
     FUZZ_CHECK(fileSystem.log.empty());
-    FUZZ_CHECK(fileSystem.files == filesBefore);
+    FUZZ_CHECK(after == before);
     return 0;
   }
-  // The file is only ever opened, never created.
-  FUZZ_CHECK(fileSystem.Count("open") == 1);
-  FUZZ_CHECK(fileSystem.files.size() == filesBefore.size());
+  for (const auto& [path, contents] : after) {
+    if (path == input.path || path == backupPath) continue;
+    FUZZ_CHECK(before.count(path) == 1 && before.at(path) == contents);
+  }
+  for (const auto& [path, contents] : before) {
+    FUZZ_CHECK(path == backupPath || after.count(path) == 1);
+  }
   const std::string& message = result.outcome.message;
+  uint8_t opened[kHeaderSize];
 
   if (result.outcome.success) {
     FUZZ_CHECK(message == "Password successfully changed.");
     FUZZ_CHECK(result.outcome.caption == "Apply");
-    FUZZ_CHECK(!randomFails && !fileSystem.AnyCallFailed());
+    // A failed call while settling an old backup may be overcome; the
+    // header written at the end is read back, and checked again here.
+    FUZZ_CHECK(!FuzzRandomRefused());
+    FUZZ_CHECK(after.count(backupPath) == 0);
     FUZZ_CHECK(input.path.compare(0, result.lastDirectory.size(), result.lastDirectory) == 0);
-    const std::string& changed = fileSystem.files.at(input.path);
+    const std::string& changed = after.at(input.path);
     FUZZ_CHECK(changed.size() == original.size() && original.size() >= kHeaderSize);
     const size_t headerOffset = original.size() - kHeaderSize;
     FUZZ_CHECK(changed.compare(0, headerOffset, original, 0, headerOffset) == 0);
-    uint8_t before[kHeaderSize];
-    uint8_t after[kHeaderSize];
-    const int algorithm = OpenLastHeader(original, input.currentPassword, before);
-    FUZZ_CHECK(algorithm != kAlgorithmNone);
-    FUZZ_CHECK(OpenLastHeader(changed, input.newPassword, after) == algorithm);
-    FUZZ_CHECK(memcmp(before + kSealedOffset, after + kSealedOffset, kSealedSize) == 0);
+    uint8_t changedHeader[kHeaderSize];
+    memcpy(changedHeader, changed.data() + headerOffset, kHeaderSize);
+    const int algorithm = OpenHeader(changedHeader, Bytes(input.newPassword),
+                                     static_cast<uint32_t>(input.newPassword.size()));
+    FUZZ_CHECK(OpenAsLater(before, input.path, input.currentPassword, opened) == algorithm);
+    FUZZ_CHECK(memcmp(opened + kSealedOffset, changedHeader + kSealedOffset, kSealedSize) == 0);
     return 0;
   }
 
   FUZZ_CHECK(result.outcome.caption == kErrorCaption);
-  if (message == "Error writing file.") {
-    FUZZ_CHECK(fileSystem.AnyFailed("write") || fileSystem.AnyFailed("flush"));
-    // The old header is put back by a write that went through.
-    if (fileSystem.LastResult("write") == true) FUZZ_CHECK(fileSystem.files == filesBefore);
-    return 0;
-  }
-  FUZZ_CHECK(fileSystem.files == filesBefore);
-  FUZZ_CHECK(fileSystem.Count("write") == 0);
+  static const std::set<std::string> kFailures = {
+      "Error opening file.", "Error reading file.",
+      "This file does not seem to contain a header block.", "Error changing password.",
+      "Error writing file."};
+  FUZZ_CHECK(kFailures.count(message) == 1);
   if (message == "Error opening file.") {
-    FUZZ_CHECK(!fileExists || fileSystem.AnyFailed("open"));
+    FUZZ_CHECK((flags & 1) == 0 || fileSystem.AnyFailed("open"));
   } else if (message == "Error reading file.") {
     FUZZ_CHECK(fileSystem.AnyFailed("size") || fileSystem.AnyFailed("read"));
   } else if (message == "This file does not seem to contain a header block.") {
     FUZZ_CHECK(original.size() < kHeaderSize);
+  } else if (message == "Error changing password.") {
+    FUZZ_CHECK(FuzzRandomRefused() || fileSystem.AnyCallFailed() ||
+               OpenAsLater(before, input.path, input.currentPassword, opened) == kAlgorithmNone);
   } else {
-    FUZZ_CHECK(message == "Error changing password.");
-    FUZZ_CHECK(!fileSystem.AnyCallFailed() && original.size() >= kHeaderSize);
-    uint8_t header[kHeaderSize];
-    FUZZ_CHECK(randomFails || OpenLastHeader(original, input.currentPassword, header) == 0);
+    FUZZ_CHECK(fileSystem.AnyCallFailed());
+  }
+  if (fileSystem.Count("write") == 0) {
+    FUZZ_CHECK(after.count(input.path) == before.count(input.path));
+    if (before.count(input.path) == 1) FUZZ_CHECK(after.at(input.path) == before.at(input.path));
+  } else if (OpenAsLater(before, input.path, input.currentPassword, opened) != kAlgorithmNone) {
+    FUZZ_CHECK(OpenAsLater(after, input.path, input.currentPassword, opened) != kAlgorithmNone);
   }
   return 0;
 }

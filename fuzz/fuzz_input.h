@@ -72,6 +72,12 @@ class FuzzInput {
   // A one-byte length, then that many bytes.
   std::string String() { return std::string(Take(Byte())); }
 
+  // A two-byte little-endian length, then that many bytes.
+  std::string LongString() {
+    const size_t length = Byte() | size_t{Byte()} << 8;
+    return std::string(Take(length));
+  }
+
   // A password as the engines pass it: 1 to 64 bytes. The length byte
   // counts from 1, modulo 64.
   std::string Password() { return std::string(Take(1 + Byte() % 64)); }
@@ -119,6 +125,14 @@ class FuzzInputWriter {
   FuzzInputWriter& String(std::string_view text) {
     const std::string_view kept = text.substr(0, 255);
     Byte(static_cast<uint8_t>(kept.size()));
+    return Bytes(kept);
+  }
+
+  // A two-byte length, then the bytes; longer strings are cut at 65535.
+  FuzzInputWriter& LongString(std::string_view text) {
+    const std::string_view kept = text.substr(0, 65535);
+    Byte(static_cast<uint8_t>(kept.size()));
+    Byte(static_cast<uint8_t>(kept.size() >> 8));
     return Bytes(kept);
   }
 

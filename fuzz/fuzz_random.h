@@ -9,9 +9,13 @@
 namespace fuzz_random {
 
 inline int drawsLeft = -1;  // -1: never fails
+inline int refused = 0;     // draws that failed since the source was installed
 
 inline bool Source(uint8_t* dest, uint32_t size) {
-  if (drawsLeft == 0) return false;
+  if (drawsLeft == 0) {
+    ++refused;
+    return false;
+  }
   if (drawsLeft > 0) --drawsLeft;
   return Mt19937Random(dest, size);
 }
@@ -23,5 +27,9 @@ inline bool Source(uint8_t* dest, uint32_t size) {
 inline void InstallFuzzRandom(uint32_t seed, int failAfter) {
   RandomSeed(seed);
   fuzz_random::drawsLeft = failAfter < 0 ? -1 : failAfter;
+  fuzz_random::refused = 0;
   SetRandomSource(fuzz_random::Source);
 }
+
+// Whether any draw failed since the source was installed.
+inline bool FuzzRandomRefused() { return fuzz_random::refused > 0; }

@@ -179,49 +179,85 @@ struct ChangeSeed {
   std::string newPassword;
   std::string confirmation;
   std::string contents;
+  std::string backup;  // none when empty
 };
+
+std::string Resealed(std::string header, const char* currentPassword, const char* newPassword) {
+  uint8_t* bytes = reinterpret_cast<uint8_t*>(header.data());
+  if (ResealHeader(bytes, reinterpret_cast<const uint8_t*>(currentPassword),
+                   static_cast<uint32_t>(strlen(currentPassword)),
+                   reinterpret_cast<const uint8_t*>(newPassword),
+                   static_cast<uint32_t>(strlen(newPassword))) != 1) {
+    fprintf(stderr, "cannot re-seal a header\n");
+    exit(1);
+  }
+  return header;
+}
 
 void ChangePasswordSeeds() {
   const std::string header = SealedHeader(kAes256, kPassword);
   const std::string volume = std::string(2048, '\x5C') + SealedHeader(kBlowfish448, kPassword);
   const std::string longPassword(65, 'x');
+  // A change cut short while it wrote the new header in place: its first
+  // bytes are new, the rest old, and the backup holds both.
+  const std::string resealed = Resealed(header, kPassword, kNewPassword);
+  const std::string mixed = resealed.substr(0, 500) + header.substr(500);
+  const std::string backup = header + resealed;
+  const std::string foreign = SealedHeader(kAes128, kPassword) + SealedHeader(kAes128, kPassword);
   const ChangeSeed seeds[] = {
       {"volume-file", kNeverFails, 0, true, "C:\\v\\a.vmv", kPassword, kNewPassword, kNewPassword,
-       volume},
-      {"header-block", kNeverFails, 0, true, "a.ehb", kPassword, kNewPassword, kNewPassword,
-       header},
+       volume, ""},
+      {"header-block", kNeverFails, 0, true, "a.ehb", kPassword, kNewPassword, kNewPassword, header,
+       ""},
       {"one-byte-short", kNeverFails, 0, true, "a.ehb", kPassword, kNewPassword, kNewPassword,
-       header.substr(1)},
+       header.substr(1), ""},
       {"zeros", kNeverFails, 0, true, "a.ehb", kPassword, kNewPassword, kNewPassword,
-       std::string(kHeaderSize, '\0')},
-      {"wrong-password", kNeverFails, 0, true, "a.ehb", kNewPassword, kPassword, kPassword, header},
+       std::string(kHeaderSize, '\0'), ""},
+      {"wrong-password", kNeverFails, 0, true, "a.ehb", kNewPassword, kPassword, kPassword, header,
+       ""},
       {"missing-file", kNeverFails, 0, false, "a.ehb", kPassword, kNewPassword, kNewPassword,
-       header},
-      {"empty-path", kNeverFails, 0, true, "", kPassword, kNewPassword, kNewPassword, header},
-      {"empty-confirmation", kNeverFails, 0, true, "a.ehb", kPassword, kNewPassword, "", header},
-      {"current-too-long", kNeverFails, 0, true, "a.ehb", longPassword, kNewPassword, "x", header},
-      {"new-too-long", kNeverFails, 0, true, "a.ehb", kPassword, longPassword, longPassword,
-       header},
+       header, ""},
+      {"empty-path", kNeverFails, 0, true, "", kPassword, kNewPassword, kNewPassword, header, ""},
+      {"empty-confirmation", kNeverFails, 0, true, "a.ehb", kPassword, kNewPassword, "", header,
+       ""},
+      {"current-too-long", kNeverFails, 0, true, "a.ehb", longPassword, kNewPassword, "x", header,
+       ""},
+      {"new-too-long", kNeverFails, 0, true, "a.ehb", kPassword, longPassword, longPassword, header,
+       ""},
       {"size-fails", kNeverFails, 1u << 1, true, "a.ehb", kPassword, kNewPassword, kNewPassword,
-       header},
-      {"write-fails", kNeverFails, 1u << 3, true, "a.ehb", kPassword, kNewPassword, kNewPassword,
-       header},
-      {"flush-fails", kNeverFails, 1u << 4, true, "a.ehb", kPassword, kNewPassword, kNewPassword,
-       header},
-      {"no-random", 1, 0, true, "a.ehb", kPassword, kNewPassword, kNewPassword, header},
+       header, ""},
+      {"backup-not-created", kNeverFails, 1u << 3, true, "a.ehb", kPassword, kNewPassword,
+       kNewPassword, header, ""},
+      {"backup-write-fails", kNeverFails, 1u << 4, true, "a.ehb", kPassword, kNewPassword,
+       kNewPassword, header, ""},
+      {"header-write-fails", kNeverFails, 1u << 7, true, "a.ehb", kPassword, kNewPassword,
+       kNewPassword, header, ""},
+      {"header-flush-fails", kNeverFails, 1u << 8, true, "a.ehb", kPassword, kNewPassword,
+       kNewPassword, header, ""},
+      {"read-back-fails", kNeverFails, 1u << 9, true, "a.ehb", kPassword, kNewPassword,
+       kNewPassword, header, ""},
+      {"no-random", 1, 0, true, "a.ehb", kPassword, kNewPassword, kNewPassword, header, ""},
+      {"interrupted-old-password", kNeverFails, 0, true, "a.ehb", kPassword, "third", "third",
+       mixed, backup},
+      {"interrupted-new-password", kNeverFails, 0, true, "a.ehb", kNewPassword, "third", "third",
+       mixed, backup},
+      {"stale-backup", kNeverFails, 0, true, "a.ehb", kPassword, kNewPassword, kNewPassword, header,
+       foreign},
+      {"foreign-backup", kNeverFails, 0, true, "a.ehb", kPassword, kNewPassword, kNewPassword,
+       mixed, foreign},
   };
   for (const ChangeSeed& seed : seeds) {
-    Write("change_password", seed.name,
-          FuzzInputWriter()
-              .Uint32(5)
-              .Byte(seed.drawsBeforeFailure)
-              .Uint64(seed.failMask)
-              .Byte(seed.fileExists ? 1 : 0)
-              .String(seed.path)
-              .String(seed.currentPassword)
-              .String(seed.newPassword)
-              .String(seed.confirmation)
-              .Bytes(seed.contents));
+    FuzzInputWriter writer;
+    writer.Uint32(5)
+        .Byte(seed.drawsBeforeFailure)
+        .Uint64(seed.failMask)
+        .Byte(static_cast<uint8_t>((seed.fileExists ? 1 : 0) | (seed.backup.empty() ? 0 : 2)))
+        .String(seed.path)
+        .String(seed.currentPassword)
+        .String(seed.newPassword)
+        .String(seed.confirmation);
+    if (!seed.backup.empty()) writer.LongString(seed.backup);
+    Write("change_password", seed.name, writer.Bytes(seed.contents));
   }
 }
 

@@ -38,6 +38,7 @@
 #include "fuzz/fuzz_input.h"
 #include "fuzz/memory_file_system.h"
 #include "fuzz/record_reading.h"
+#include "volume/change_password.h"
 #include "volume/header.h"
 
 namespace {
@@ -220,6 +221,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if ((flags & 2) != 0) files.files[state.volumePath] = volume;
   if ((flags & 4) != 0) files.files[state.externalHeaderPath] = headerBlock;
   const auto filesBefore = files.files;
+  // Settling a backup that an interrupted password change left beside the
+  // header is the change_password target's to check.
+  const std::string& headerHolder =
+      state.externalHeaderPath.empty() ? state.volumePath : state.externalHeaderPath;
+  if (filesBefore.count(HeaderBackupPath(headerHolder)) == 1) return 0;
   FakePort port(answers);
   FakeTimer timer((flags & 32) != 0);
   const MountPageState before = state;
