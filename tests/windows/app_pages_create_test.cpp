@@ -5,7 +5,6 @@
 #include <windows.h>
 // After windows.h:
 #include <commctrl.h>
-#include <dlgs.h>
 
 #include <string>
 
@@ -192,20 +191,14 @@ TEST_F(CreatePageTest, RunsOnAWorkerWithTheButtonDisabledAndCancelsWithoutFiles)
 
 TEST_F(CreatePageTest, BrowseOpensInTheLastDirectoryAndAddsTheExtension) {
   page.SetLastDirectory(folder);
-  Helper chooser([] {
-    const HWND dialog = WaitForDialog("Save As");
-    if (dialog == nullptr) return;
-    SetDlgItemTextA(dialog, cmb13, "chosen");
-    PostClick(dialog, IDOK);
-  });
+  bool chosen = false;
+  Helper chooser([&] { chosen = AnswerFileDialog("Save As", "chosen"); });
   Click(page.Handle(), IDC_CREATE_BROWSE_VOLUME);
   chooser.Join();
+  EXPECT_TRUE(chosen);
   EXPECT_STRCASEEQ(Text(IDC_CREATE_VOLUME_PATH).c_str(), (folder + "chosen.vmv").c_str());
 
-  Helper canceller([] {
-    const HWND dialog = WaitForDialog("Save As");
-    if (dialog != nullptr) PostClick(dialog, IDCANCEL);
-  });
+  Helper canceller([] { AnswerFileDialog("Save As", ""); });
   Click(page.Handle(), IDC_CREATE_BROWSE_HEADER);
   canceller.Join();
   EXPECT_EQ(Text(IDC_CREATE_HEADER_PATH), "");

@@ -325,4 +325,27 @@ TEST_F(MountPageTest, WriteFieldsToControlsWritesThePagesValuesBack) {
   EXPECT_EQ(Text(IDC_MOUNT_IDLE_TIMEOUT), "12");
 }
 
+TEST_F(MountPageTest, BrowseOpensAnExistingFileFromTheLastDirectory) {
+  Open(0);
+  const std::string folder = TempFolder("vm-pages-browse");
+  const std::string header = folder + "picked.ehb";
+  HANDLE file = CreateFileA(header.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  CloseHandle(file);
+  page.SetLastDirectory(folder);
+  bool chosen = false;
+  Helper chooser([&] { chosen = AnswerFileDialog("Open", "picked.ehb"); });
+  Click(page.Handle(), IDC_MOUNT_BROWSE_HEADER);
+  chooser.Join();
+  EXPECT_TRUE(chosen);
+  EXPECT_STRCASEEQ(Text(IDC_MOUNT_HEADER_PATH).c_str(), header.c_str());
+
+  // A file that does not exist is not taken.
+  Helper refused([] { AnswerFileDialog("Open", "missing.vmv"); });
+  Click(page.Handle(), IDC_MOUNT_BROWSE_VOLUME);
+  refused.Join();
+  EXPECT_EQ(Text(IDC_MOUNT_VOLUME_PATH), "");
+}
+
 }  // namespace

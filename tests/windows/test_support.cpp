@@ -12,6 +12,7 @@ namespace {
 constexpr char kHostClass[] = "VelmorcryptTestHost";
 constexpr char kDialogClass[] = "#32770";
 constexpr int kMessageBoxTextId = 0xFFFF;
+constexpr int kFileNameCombo = 0x047C;  // cmb13 of the explorer-style file dialogs
 
 bool IsOwnVisibleDialog(HWND window) {
   DWORD process = 0;
@@ -145,6 +146,25 @@ HWND WaitForDialog(const std::string& caption, DWORD timeoutMs) {
 
 bool WaitUntilGone(HWND window, DWORD timeoutMs) {
   return Poll([window] { return !IsWindow(window); }, timeoutMs);
+}
+
+bool AnswerFileDialog(const std::string& caption, const std::string& name) {
+  const HWND dialog = WaitForDialog(caption);
+  if (dialog == nullptr) return false;
+  if (name.empty()) {
+    PostClick(dialog, IDCANCEL);
+    return WaitUntilGone(dialog);
+  }
+  SetDlgItemTextA(dialog, kFileNameCombo, name.c_str());
+  PostClick(dialog, IDOK);
+  if (WaitUntilGone(dialog, 10000)) return true;
+  if (const HWND box = FindMessageBox()) {
+    PostClick(box, IDOK);
+    WaitUntilGone(box);
+  }
+  PostClick(dialog, IDCANCEL);
+  WaitUntilGone(dialog);
+  return false;
 }
 
 Helper::Helper(std::function<void()> work)

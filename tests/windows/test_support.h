@@ -59,6 +59,12 @@ HWND WaitForDialog(const std::string& caption, DWORD timeoutMs = 20000);
 // Waits until `window` is gone.
 bool WaitUntilGone(HWND window, DWORD timeoutMs = 20000);
 
+// In the file dialog with this caption, types `name` as the file name and
+// presses OK (an empty name presses Cancel). If the dialog stays, any box it
+// shows is answered and the dialog cancelled, so that the caller is never
+// left blocked; false then.
+bool AnswerFileDialog(const std::string& caption, const std::string& name);
+
 // Runs `work` on a helper thread; Join waits for it. Declared before the
 // action that blocks the interface thread.
 class Helper {
