@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# The end-to-end journey: a fresh Wine prefix and a fresh work folder under
+# the build tree, a private Xvfb, and journey.exe, which copies the program
+# into the work folder, starts it and drives it as a user would. Each "SHOT
+# name" line of journey.exe becomes a picture of the screen, <out dir>/
+# name.png, and is answered with a line; the other lines are passed on. A
+# failed journey leaves a picture of the screen as it was then.
+# Usage: journey.sh <build dir> <out dir>
+set -euo pipefail
+build_dir=$(cd "$1" && pwd)
+out_dir=$2
+mkdir -p "$out_dir"
+rm -f "$out_dir"/journey-*.png
+
+work=$build_dir/e2e-journey
+export WINEPREFIX=$work/wineprefix WINEARCH=win64 WINEDEBUG=-all
+export WINEDLLOVERRIDES=mscoree,mshtml=
+[ -d "$WINEPREFIX" ] && wineserver -k 2>/dev/null || true
+rm -rf "$work"
+mkdir -p "$work/data"
+
+display_file=$(mktemp)
+Xvfb -displayfd 9 -screen 0 1024x768x24 -nolisten tcp 9>"$display_file" >/dev/null 2>&1 &
+xvfb_pid=$!
+cleanup() {
+  wineserver -k 2>/dev/null || true
+  kill "$xvfb_pid" 2>/dev/null || true
+  rm -f "$display_file"
+}
+trap cleanup EXIT
+for _ in $(seq 100); do [ -s "$display_file" ] && break; sleep 0.1; done
+[ -s "$display_file" ] || { echo "Xvfb did not start" >&2; exit 1; }
+export DISPLAY=:$(head -n1 "$display_file")
+for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+
+echo "making a fresh Wine prefix"
+wineboot -i >/dev/null 2>&1 || true
+wineserver -w
+(setsid wineserver -p >/dev/null 2>&1 &)
+
+coproc JOURNEY {
+  wine "$build_dir/tests/e2e/journey.exe" "$(winepath -w "$build_dir")" "$(winepath -w "$work")"
+}
+while IFS= read -r -u "${JOURNEY[0]}" line; do
+  line=${line%$'\r'}
+  case $line in
+    "SHOT "*)
+      import -window root "$out_dir/${line#SHOT }.png"
+      echo "shot $out_dir/${line#SHOT }.png"
+      echo taken >&"${JOURNEY[1]}"
+      ;;
+    *) echo "$line" ;;
+  esac
+  # The program started by journey.exe holds the pipe open: stop at the end.
+  case $line in done | "SHOT journey-failure") break ;; esac
+done
+code=0
+wait "$JOURNEY_PID" || code=$?
+if [ "$code" -ne 0 ]; then
+  [ -f "$out_dir/journey-failure.png" ] || import -window root "$out_dir/journey-failure.png"
+  echo "the journey failed (exit code $code); the screen is in $out_dir/journey-failure.png" >&2
+  exit 1
+fi
+# The prefix is large; it is kept only when the journey failed.
+wineserver -k 2>/dev/null || true
+rm -rf "$WINEPREFIX"
