@@ -80,14 +80,6 @@ class MemoryFileSystem : public FileSystem {
     return count;
   }
 
-  // The result of the last call of that name; std::nullopt when none was made.
-  std::optional<bool> LastResult(const std::string& name) const {
-    for (auto call = log.rbegin(); call != log.rend(); ++call) {
-      if (call->name == name) return call->ok;
-    }
-    return std::nullopt;
-  }
-
  private:
   class MemoryFile : public File {
    public:
