@@ -14,3 +14,7 @@
 // gives its drive ("C:vol.vmv" gives "C:") or, without a drive, the empty
 // string (the current folder).
 std::string FolderOfPath(std::string_view path);
+
+// Whether two paths name the same file as far as their text tells: '\' and
+// '/' are the same separator, and on Windows letters compare without case.
+bool SamePath(std::string_view a, std::string_view b);

@@ -262,6 +262,10 @@ CreateVolumeOutcome CreateVolume(FileSystem& fileSystem, const CreateVolumeInput
                 " characters.");
   }
   if (AlgorithmName(input.algorithm) == nullptr) return Fail("Unknown encryption algorithm.");
+  // The header block written first would be truncated by the volume file.
+  if (!input.headerPath.empty() && SamePath(input.headerPath, input.volumePath)) {
+    return Fail("The external header block cannot be the Velmorcrypt volume file itself.");
+  }
 
   // The header is sealed before any file exists, so that no body is ever
   // written without it.

@@ -180,6 +180,13 @@ TEST_F(CreateVolumeTest, UnknownAlgorithmIsRefused) {
   ExpectRefused(Input(1, 5), "Unknown encryption algorithm.");
 }
 
+TEST_F(CreateVolumeTest, HeaderBlockThatIsTheVolumeFileIsRefused) {
+  CreateVolumeInput input = Input(1, kAes128);
+  input.headerPath = input.volumePath;
+  ExpectRefused(input, "The external header block cannot be the Velmorcrypt volume file itself.");
+  EXPECT_TRUE(folder.Names().empty());
+}
+
 TEST_F(CreateVolumeTest, HeaderInTheVolumeFile) {
   for (int algorithm = kAes128; algorithm <= kBlowfish448; ++algorithm) {
     SCOPED_TRACE(AlgorithmName(algorithm));

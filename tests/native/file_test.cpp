@@ -22,6 +22,17 @@ TEST(FolderOfPathTest, KeepsTheFolderAndItsSeparator) {
   EXPECT_EQ(FolderOfPath("C:\\Volumes\\"), "C:\\Volumes\\");
 }
 
+TEST(SamePathTest, SeparatorsAreAlikeAndCaseFollowsThePlatform) {
+  EXPECT_TRUE(SamePath("C:\\d\\v.vmv", "C:/d/v.vmv"));
+  EXPECT_FALSE(SamePath("C:\\d\\v.vmv", "C:\\d\\v.ehb"));
+  EXPECT_FALSE(SamePath("C:\\d\\v.vmv", "C:\\d\\v.vmv2"));
+#ifdef _WIN32
+  EXPECT_TRUE(SamePath("c:\\D\\V.VMV", "C:\\d\\v.vmv"));
+#else
+  EXPECT_FALSE(SamePath("/d/V.vmv", "/d/v.vmv"));
+#endif
+}
+
 TEST(FolderOfPathTest, PathWithoutSeparator) {
   EXPECT_EQ(FolderOfPath("secret.vmv"), "");
   EXPECT_EQ(FolderOfPath("C:secret.vmv"), "C:");
