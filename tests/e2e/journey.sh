@@ -38,16 +38,19 @@ wineboot -i >/dev/null 2>&1 || true
 wineserver -w
 (setsid wineserver -p >/dev/null 2>&1 &)
 
+# journey.exe waits at most 60 s for any one step; a silence of 150 s, or a
+# run of 240 s, is a hang.
 coproc JOURNEY {
-  wine "$build_dir/tests/e2e/journey.exe" "$(winepath -w "$build_dir")" "$(winepath -w "$work")"
+  timeout 240 wine "$build_dir/tests/e2e/journey.exe" "$(winepath -w "$build_dir")" "$(winepath -w "$work")"
 }
-while IFS= read -r -u "${JOURNEY[0]}" line; do
+journey_pid=$JOURNEY_PID from_journey=${JOURNEY[0]} to_journey=${JOURNEY[1]}
+while IFS= read -r -t 150 -u "$from_journey" line; do
   line=${line%$'\r'}
   case $line in
     "SHOT "*)
       import -window root "$out_dir/${line#SHOT }.png"
       echo "shot $out_dir/${line#SHOT }.png"
-      echo taken >&"${JOURNEY[1]}"
+      echo taken >&"$to_journey"
       ;;
     *) echo "$line" ;;
   esac
@@ -55,7 +58,8 @@ while IFS= read -r -u "${JOURNEY[0]}" line; do
   case $line in done | "SHOT journey-failure") break ;; esac
 done
 code=0
-wait "$JOURNEY_PID" || code=$?
+[ "${line:-}" = done ] || code=1
+wait "$journey_pid" || code=$?
 if [ "$code" -ne 0 ]; then
   [ -f "$out_dir/journey-failure.png" ] || import -window root "$out_dir/journey-failure.png"
   echo "the journey failed (exit code $code); the screen is in $out_dir/journey-failure.png" >&2
