@@ -29,3 +29,7 @@ echo "== windows (Wine)"
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$jobs"
 xvfb-run -a -s "-screen 0 1024x768x24" ctest --preset windows
+
+# The README shows the screenshots that this run took.
+mkdir -p docs/screenshots
+cp build/windows/screenshots/{status,create,mount,options,about,tray_menu}.png docs/screenshots/
