@@ -541,6 +541,11 @@ int main(int argc, char** argv) {
       Fail(std::string("cannot copy ") + name);
   }
   if (ServiceState() != 0) Fail("the driver service exists before the start");
+  HKEY product = nullptr;
+  if (RegOpenKeyExA(HKEY_CURRENT_USER, "SOFTWARE\\Kestrane\\Velmorcrypt", 0, KEY_READ, &product) ==
+      ERROR_SUCCESS)
+    Fail("the settings exist before the first start");
+  Pass("a fresh prefix: no driver service and no settings yet");
   StartProgram(appFolder);
 
   // The driver is installed and runs.
@@ -648,6 +653,12 @@ int main(int argc, char** argv) {
     CheckFlag(flag);
   CheckString((std::string(settings) + "RecentlyMountedList").c_str(), "Entry0",
               DriveText(letter) + "," + volume);
+  // The second mount of the same volume on the same drive left the list as
+  // it was: one volume.
+  std::string second;
+  if (ReadValue((std::string(settings) + "RecentlyMountedList").c_str(), "Entry1", REG_SZ, &second))
+    Fail("Entry1 holds \"" + second + "\"");
+  Pass("the recently mounted list holds the one volume");
   const std::string directories = std::string(settings) + "LastDirectories";
   for (const char* name : {"CreateDirectory", "MountDirectory", "ToolsDirectory"})
     CheckString(directories.c_str(), name, data);
