@@ -18,6 +18,15 @@ class File {
   virtual bool SetSize(uint64_t size) = 0;
   // Flushes written data to the disk.
   virtual bool Flush() = 0;
+  // Starts writing the written range [offset, offset + size) out to the disk
+  // in the background, so that a long run of writes keeps the disk busy
+  // instead of leaving it all to Flush. A hint: nothing is durable before
+  // Flush, and a file that cannot start it ignores it.
+  virtual void StartWriteback(uint64_t /*offset*/, uint64_t /*size*/) {}
+  // Waits until the range's writeback, started before, has reached the disk,
+  // so that the memory still waiting to be written stays bounded. Nothing is
+  // promised about the disk's own cache or the file's metadata: Flush does that.
+  virtual void WaitWriteback(uint64_t /*offset*/, uint64_t /*size*/) {}
 };
 
 enum class OpenMode {

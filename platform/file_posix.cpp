@@ -54,6 +54,18 @@ class PosixFile final : public File {
 
   bool Flush() override { return fsync(fd_) == 0; }
 
+  // Failures are left to Flush, which reports the errors of any writeback.
+  void StartWriteback(uint64_t offset, uint64_t size) override {
+    sync_file_range(fd_, static_cast<off_t>(offset), static_cast<off_t>(size),
+                    SYNC_FILE_RANGE_WRITE);
+  }
+
+  void WaitWriteback(uint64_t offset, uint64_t size) override {
+    sync_file_range(
+        fd_, static_cast<off_t>(offset), static_cast<off_t>(size),
+        SYNC_FILE_RANGE_WAIT_BEFORE | SYNC_FILE_RANGE_WRITE | SYNC_FILE_RANGE_WAIT_AFTER);
+  }
+
  private:
   int fd_;
 };
@@ -90,10 +102,9 @@ class PosixFileSystem final : public FileSystem {
   bool Remove(const std::string& path) override { return unlink(path.c_str()) == 0; }
 
   bool FreeSpace(const std::string& path, uint64_t* bytes) override {
-    std::string folder = FolderOfPath(path);
-    if (folder.empty()) folder = ".";
+    const std::string folder = FolderOfPath(path);
     struct statvfs info;
-    if (statvfs(folder.c_str(), &info) != 0) return false;
+    if (statvfs(folder.empty() ? "." : folder.c_str(), &info) != 0) return false;
     *bytes = static_cast<uint64_t>(info.f_bavail) * info.f_frsize;
     return true;
   }

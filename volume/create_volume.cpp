@@ -78,6 +78,11 @@ enum class BodyResult { kWritten, kWriteFailed, kCancelled, kNoResources };
 // used is the same whatever the volume's size.
 constexpr uint32_t kChunkMegabytes = 4;
 constexpr uint32_t kMaxEncryptionThreads = 4;
+// Each written chunk is sent on to the disk at once, and the writer waits for
+// the chunk written this many chunks before: the disk works while the body is
+// encrypted instead of during the final flush, and no more than these chunks
+// wait in memory to be written.
+constexpr uint32_t kWritebackLagChunks = 8;
 
 class BodyRing {
  public:
@@ -191,6 +196,8 @@ uint32_t EncryptionThreadCount(int algorithm) {
   return std::clamp(cores, 1u, kMaxEncryptionThreads);
 }
 
+uint64_t ChunkOffset(uint32_t chunk) { return uint64_t{chunk} * kChunkMegabytes * kMegabyte; }
+
 // Writes the N megabytes of the body from offset 0, one megabyte per write:
 // sector s holds the encryption of 512 zero bytes under sector number s.
 // `cancel` is polled before each megabyte, `progress` called after it.
@@ -217,6 +224,11 @@ BodyResult WriteBody(File& file, const BodyCipher& cipher, uint32_t sizeMb,
       if (progress) progress(megabyte + 1, sizeMb);
     }
     ring.Release(chunk);
+    file.StartWriteback(ChunkOffset(chunk), uint64_t{ring.MegabytesIn(chunk)} * kMegabyte);
+    if (chunk >= kWritebackLagChunks) {
+      file.WaitWriteback(ChunkOffset(chunk - kWritebackLagChunks),
+                         uint64_t{kChunkMegabytes} * kMegabyte);
+    }
   }
   return BodyResult::kWritten;
 }

@@ -161,4 +161,49 @@ TEST_F(SystemFileTest, FreeSpaceOfTheFolderThatWouldHoldTheFile) {
   EXPECT_FALSE(fileSystem.FreeSpace(folder.File("missing") + "/x.vmv", &bytes));
 }
 
+// A bare file name is in the working folder.
+TEST_F(SystemFileTest, FreeSpaceOfABareName) {
+  uint64_t bytes = 0;
+  ASSERT_TRUE(fileSystem.FreeSpace("not-yet.vmv", &bytes));
+  EXPECT_GT(bytes, 0u);
+}
+
+// The writeback hints change neither the bytes nor the size, whatever range
+// they name, and the file is still written to and flushed after them.
+TEST_F(SystemFileTest, WritebackHintsLeaveTheFileAsWritten) {
+  const std::string path = folder.File("writeback.bin");
+  std::unique_ptr<File> file = fileSystem.Open(path, OpenMode::kCreateReadWrite);
+  ASSERT_TRUE(file);
+  constexpr uint32_t kPiece = 1 << 20;
+  constexpr uint32_t kPieces = 3;
+  std::vector<uint8_t> expected(size_t{kPiece} * kPieces);
+  for (size_t i = 0; i < expected.size(); ++i)
+    expected[i] = static_cast<uint8_t>(i * 13 + i / 4099);
+  for (uint32_t piece = 0; piece < kPieces; ++piece) {
+    const uint64_t offset = uint64_t{piece} * kPiece;
+    ASSERT_TRUE(file->WriteAt(offset, expected.data() + offset, kPiece));
+    file->StartWriteback(offset, kPiece);
+    if (piece > 0) file->WaitWriteback(offset - kPiece, kPiece);
+  }
+  // Empty ranges and ranges past the end.
+  file->StartWriteback(0, 0);
+  file->WaitWriteback(expected.size(), 0);
+  file->StartWriteback(expected.size() + kPiece, kPiece);
+  file->WaitWriteback(expected.size() - 10, 5 * uint64_t{kPiece});
+  // A range already written back is written again.
+  memcpy(expected.data() + 100, "again", 5);
+  ASSERT_TRUE(file->WriteAt(100, "again", 5));
+  file->StartWriteback(0, kPiece);
+  ASSERT_TRUE(file->Flush());
+
+  uint64_t size = 0;
+  ASSERT_TRUE(file->Size(&size));
+  EXPECT_EQ(size, expected.size());
+  std::vector<uint8_t> read(expected.size());
+  ASSERT_TRUE(file->ReadAt(0, read.data(), static_cast<uint32_t>(read.size())));
+  EXPECT_EQ(read, expected);
+  file.reset();
+  EXPECT_EQ(ReadWholeFile(path), expected);
+}
+
 }  // namespace
