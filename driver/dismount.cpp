@@ -30,8 +30,15 @@ bool DismountVolume(DriverPort& port, char driveLetter, uint32_t logonSessionId,
 
   VolumeControlRecord request;
   FillDismountRequest(&request, driveLetter, logonSessionId);
-  control->Control(IOCTL_VD_DISMOUNT, &request, sizeof request, nullptr, 0);
+  const bool released =
+      control->Control(IOCTL_VD_DISMOUNT, &request, sizeof request, nullptr, 0) == kNoError;
   port.UnlockVolume(*drive);
+  // A driver that refused the request and still serves the volume keeps it
+  // mounted: removing the letter would hide a volume whose keys the driver
+  // holds and whose file it keeps open. A letter whose volume the driver no
+  // longer serves (its query fails) is removed as usual.
+  VolumeControlRecord reply = {};
+  if (!released && QueryVolume(port, driveLetter, &reply)) return false;
 
   return port.RemoveDosDevice(DriveName(driveLetter)) ||
          port.RemoveMountPoint(DriveRoot(driveLetter));

@@ -90,9 +90,31 @@ TEST_F(DismountVolumeTest, WinesAnswerToTheFileSystemDismountCountsAsSuccess) {
   EXPECT_FALSE(Mounted());
 }
 
-TEST_F(DismountVolumeTest, DriversAnswerAndUnlockDoNotCount) {
-  port.failCodes["dismount"] = kFakeErrorInvalidFunction;
+TEST_F(DismountVolumeTest, UnlockDoesNotCount) {
   port.failCodes["unlock"] = kFakeErrorInvalidFunction;
+  EXPECT_TRUE(DismountVolume(port, 'E', 0, 0));
+  EXPECT_FALSE(Mounted());
+}
+
+// A refused dismount request for a volume the driver still serves: the
+// letter stays, so that the volume is not left mounted out of sight, and
+// the dismount fails, forced or not.
+TEST_F(DismountVolumeTest, RefusedRequestKeepsAServedVolumeWithItsLetter) {
+  port.failCodes["dismount"] = kFakeErrorBusy;
+  for (const int force : {0, 1}) {
+    EXPECT_FALSE(DismountVolume(port, 'E', 0, force));
+    EXPECT_TRUE(Mounted());
+    EXPECT_EQ(port.volumes.size(), 1u);
+  }
+  port.failCodes.clear();
+  EXPECT_TRUE(DismountVolume(port, 'E', 0, 0));
+  EXPECT_TRUE(port.volumes.empty());
+}
+
+// A letter left on a volume the driver no longer knows: the driver refuses
+// the request, the query fails, and the stale letter is removed.
+TEST_F(DismountVolumeTest, RefusedRequestForAVolumeNoLongerServedRemovesTheLetter) {
+  port.volumes.clear();
   EXPECT_TRUE(DismountVolume(port, 'E', 0, 0));
   EXPECT_FALSE(Mounted());
 }

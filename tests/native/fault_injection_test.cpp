@@ -419,7 +419,8 @@ TEST_F(DriverFaults, MountWithFileFaults) {
 }
 
 // Each request of a dismount refused in turn: the result is true exactly
-// when the drive letter is gone.
+// when the drive letter is gone, and the letter goes exactly when the
+// driver let the volume go.
 TEST_F(DriverFaults, DismountWithEachRequestRefused) {
   FakeDriverPort clean;
   clean.AddMountedVolume('E', "\\??\\C:\\v.vmv", kAes128, kMegabyte);
@@ -446,6 +447,8 @@ TEST_F(DriverFaults, DismountWithEachRequestRefused) {
       }
       const bool result = DismountVolume(port, 'E', 0, force);
       EXPECT_EQ(result, port.dosDevices.count("E:") == 0);
+      // A volume is never left mounted in the driver without its letter.
+      EXPECT_EQ(port.volumes.empty(), port.dosDevices.count("E:") == 0);
       Count(&faults);
     }
   }
