@@ -106,12 +106,16 @@ void CompleteRequest(PIRP irp, StandinLogEntry* entry, NTSTATUS status, ULONG_PT
 }
 
 // A volume's reads, writes and flushes go to the volume file, which needs
-// PASSIVE_LEVEL; on Windows a file system's paging I/O may arrive above it.
-// They are served from a system worker thread instead.
+// PASSIVE_LEVEL. They are served in the caller's thread when it runs at
+// PASSIVE_LEVEL; a file system's paging I/O, which on Windows may arrive
+// above it, is served from a system worker thread instead. (Under Wine every
+// request arrives at PASSIVE_LEVEL, and requests left pending to work items
+// on two handles at once hang the driver host.)
 bool NeedsWorkerThread(const DeviceHeader* device, PIO_STACK_LOCATION stack) {
   UCHAR major = stack->MajorFunction;
   return device->kind == kStandinVolumeDevice &&
-         (major == IRP_MJ_READ || major == IRP_MJ_WRITE || major == IRP_MJ_FLUSH_BUFFERS);
+         (major == IRP_MJ_READ || major == IRP_MJ_WRITE || major == IRP_MJ_FLUSH_BUFFERS) &&
+         KeGetCurrentIrql() > PASSIVE_LEVEL;
 }
 
 struct QueuedRequest {
