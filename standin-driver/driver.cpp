@@ -108,9 +108,11 @@ void CompleteRequest(PIRP irp, StandinLogEntry* entry, NTSTATUS status, ULONG_PT
 // A volume's reads, writes and flushes go to the volume file, which needs
 // PASSIVE_LEVEL. They are served in the caller's thread when it runs at
 // PASSIVE_LEVEL; a file system's paging I/O, which on Windows may arrive
-// above it, is served from a system worker thread instead. (Under Wine every
-// request arrives at PASSIVE_LEVEL, and requests left pending to work items
-// on two handles at once hang the driver host.)
+// above it, is served from a system worker thread instead. Under Wine every
+// request arrives at PASSIVE_LEVEL on the driver host's one dispatch thread,
+// which matters: Wine's kernel mutexes are never handed from the thread that
+// releases one to a thread that waits for it, so requests served on worker
+// threads, which contend for the volume and log locks, would hang for good.
 bool NeedsWorkerThread(const DeviceHeader* device, PIO_STACK_LOCATION stack) {
   UCHAR major = stack->MajorFunction;
   return device->kind == kStandinVolumeDevice &&
