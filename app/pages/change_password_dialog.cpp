@@ -2,7 +2,7 @@
 
 #include <commdlg.h>
 
-#include "crypto/wipe.h"
+#include "app/pages/page.h"
 #include "platform/file.h"
 #include "resources/resource.h"
 #include "volume/change_password.h"
@@ -11,18 +11,6 @@ namespace {
 
 constexpr char kFilter[] =
     "EHB Files (*.ehb)\0*.ehb\0VMV Files (*.vmv)\0*.vmv\0All Files (*.*)\0*.*\0";
-
-std::string ControlText(HWND control) {
-  std::string text(static_cast<size_t>(GetWindowTextLengthA(control)) + 1, '\0');
-  const int length = GetWindowTextA(control, text.data(), static_cast<int>(text.size()));
-  text.resize(length > 0 ? static_cast<size_t>(length) : 0);
-  return text;
-}
-
-void WipeString(std::string& text) {
-  SecureWipe(text.data(), text.size());
-  text.clear();
-}
 
 // Centres `window` over `over` (the screen's work area when there is none).
 void CentreOver(HWND window, HWND over) {

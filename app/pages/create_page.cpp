@@ -5,7 +5,6 @@
 
 #include <utility>
 
-#include "crypto/wipe.h"
 #include "platform/file.h"
 #include "resources/resource.h"
 
@@ -25,18 +24,6 @@ constexpr AlgorithmEntry kAlgorithms[] = {
 
 constexpr char kVolumeFilter[] = "VMV Files (*.vmv)\0*.vmv\0All Files (*.*)\0*.*\0";
 constexpr char kHeaderFilter[] = "EHB Files (*.ehb)\0*.ehb\0All Files (*.*)\0*.*\0";
-
-std::string ControlText(HWND control) {
-  std::string text(static_cast<size_t>(GetWindowTextLengthA(control)) + 1, '\0');
-  const int length = GetWindowTextA(control, text.data(), static_cast<int>(text.size()));
-  text.resize(length > 0 ? static_cast<size_t>(length) : 0);
-  return text;
-}
-
-void WipeString(std::string& text) {
-  SecureWipe(text.data(), text.size());
-  text.clear();
-}
 
 }  // namespace
 

@@ -22,13 +22,6 @@ constexpr char kHeaderFilter[] = "EHB Files (*.ehb)\0*.ehb\0All Files (*.*)\0*.*
 // The file systems whose drives are opened in the shell after a mount.
 constexpr const char* kExploredFileSystems[] = {"FAT", "FAT32", "NTFS"};
 
-std::string ControlText(HWND control) {
-  std::string text(static_cast<size_t>(GetWindowTextLengthA(control)) + 1, '\0');
-  const int length = GetWindowTextA(control, text.data(), static_cast<int>(text.size()));
-  text.resize(length > 0 ? static_cast<size_t>(length) : 0);
-  return text;
-}
-
 // A letter is free when it has no root (GetDriveTypeA) and no DOS device
 // name: a letter defined as a raw device, such as a mounted volume without a
 // file system, can answer "no root" as well (Wine does), yet is taken.

@@ -1,5 +1,7 @@
 #include "app/pages/page.h"
 
+#include "crypto/wipe.h"
+
 namespace {
 
 constexpr COLORREF kPageColor = RGB(217, 217, 217);
@@ -43,4 +45,16 @@ bool Page::ProcessWindowMessage(const WindowMessage& m, LRESULT& result) {
 void Page::DeleteBrush() {
   if (background_ != nullptr) DeleteObject(background_);
   background_ = nullptr;
+}
+
+std::string ControlText(HWND control) {
+  std::string text(static_cast<size_t>(GetWindowTextLengthA(control)) + 1, '\0');
+  const int length = GetWindowTextA(control, text.data(), static_cast<int>(text.size()));
+  text.resize(length > 0 ? static_cast<size_t>(length) : 0);
+  return text;
+}
+
+void WipeString(std::string& text) {
+  SecureWipe(text.data(), text.size());
+  text.clear();
 }

@@ -5,6 +5,8 @@
 #pragma once
 #include <windows.h>
 
+#include <string>
+
 #include "ui/window.h"
 
 class Page : public Dialog {
@@ -30,3 +32,8 @@ class Page : public Dialog {
 
   HBRUSH background_ = nullptr;
 };
+
+// The text of a control.
+std::string ControlText(HWND control);
+// Wipes a string that held a password and empties it.
+void WipeString(std::string& text);
