@@ -324,8 +324,7 @@ TEST(HeaderRecoveryTest, ForeignOrDamagedBackupIsIgnored) {
   EXPECT_TRUE(std::filesystem::exists(HeaderBackupPath(path)));
 
   WriteWholeFile(path, change.mixed);
-  std::vector<uint8_t> shortBackup = change.backup;
-  shortBackup.pop_back();
+  const std::vector<uint8_t> shortBackup(change.backup.begin(), change.backup.end() - 1);
   WriteWholeFile(HeaderBackupPath(path), shortBackup);
   EXPECT_EQ(OpenAfterCrash(path, kOld), 0);
   EXPECT_EQ(ReadWholeFile(path), change.mixed);
