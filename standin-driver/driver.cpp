@@ -2,11 +2,13 @@
 // "\Device\Velmorcrypt" ("\\.\Velmorcrypt"), which mounts and dismounts
 // volumes and answers the version, and one volume device per mounted volume
 // (volume_device.cpp). Every request goes through one dispatch routine,
-// which logs it for tests; a volume's file I/O is served from a worker
-// thread, everything else at once.
+// which in the test variant logs it for tests; a volume's file I/O is served
+// from a worker thread when it arrives above PASSIVE_LEVEL, everything else
+// at once.
 #include <string.h>
 
 #include "crypto/wipe.h"
+#include "standin-driver/caller.h"
 #include "standin-driver/kernel.h"
 #include "standin-driver/request_log.h"
 #include "standin-driver/standin_test_protocol.h"
@@ -18,13 +20,13 @@ constexpr ULONG kPoolTag = 'V' | ('m' << 8) | ('V' << 16) | ('z' << 24);  // "Vm
 
 PDEVICE_OBJECT gControlDevice;
 
-// Copies a mount or dismount record out of the system buffer, wipes the
+// Copies a mount or dismount record out of the system buffer and wipes the
 // buffer (a mount request carries the volume's keys, and the same buffer
-// carries the reply back) and NUL-terminates targetPath.
+// carries the reply back). The record stays as the caller sent it: a
+// targetPath without its NUL is refused by the mount, never cut.
 void TakeRecord(PIRP irp, ULONG inputLength, VolumeControlRecord* record) {
   memcpy(record, irp->AssociatedIrp.SystemBuffer, sizeof *record);
   SecureWipe(irp->AssociatedIrp.SystemBuffer, inputLength);
-  record->targetPath[VD_TARGET_PATH_SIZE - 1] = '\0';
 }
 
 NTSTATUS HandleControlDeviceControl(PDEVICE_OBJECT device, PIRP irp, PIO_STACK_LOCATION stack,
@@ -46,7 +48,8 @@ NTSTATUS HandleControlDeviceControl(PDEVICE_OBJECT device, PIRP irp, PIO_STACK_L
       VolumeControlRecord record;
       TakeRecord(irp, inputLength, &record);
       int8_t deviceNumber = -1;
-      NTSTATUS status = MountVolumeDevice(device->DriverObject, &record, &deviceNumber);
+      NTSTATUS status =
+          MountVolumeDevice(device->DriverObject, &record, irp->RequestorMode, &deviceNumber);
       SecureWipe(&record, sizeof record);
       if (!NT_SUCCESS(status)) return status;
       // The reply carries the device number and nothing else.
@@ -61,7 +64,7 @@ NTSTATUS HandleControlDeviceControl(PDEVICE_OBJECT device, PIRP irp, PIO_STACK_L
       if (inputLength < sizeof(VolumeControlRecord)) return STATUS_INVALID_PARAMETER;
       VolumeControlRecord record;
       TakeRecord(irp, inputLength, &record);
-      NTSTATUS status = DismountVolumeDevices(record.driveLetter, record.logonSessionId);
+      NTSTATUS status = DismountVolumeDevices(record.driveLetter);
       SecureWipe(&record, sizeof record);
       return status;
     }
@@ -95,10 +98,11 @@ void WipeFailedMountRequest(PIRP irp, PIO_STACK_LOCATION stack) {
   }
 }
 
-// Completes a request and adds it, with its outcome, to the log.
+// Completes a request and adds it, with its outcome, to the log. A warning
+// such as STATUS_BUFFER_OVERFLOW keeps the bytes it answered.
 void CompleteRequest(PIRP irp, StandinLogEntry* entry, NTSTATUS status, ULONG_PTR information,
                      bool injected) {
-  if (!NT_SUCCESS(status)) information = 0;
+  if (NT_ERROR(status)) information = 0;
   FinishLogEntry(entry, status, information, injected);
   irp->IoStatus.Status = status;
   irp->IoStatus.Information = information;
@@ -159,14 +163,14 @@ NTSTATUS NTAPI DispatchRequest(PDEVICE_OBJECT device, PIRP irp) {
   const auto* header = static_cast<const DeviceHeader*>(device->DeviceExtension);
   ULONG_PTR information = 0;
   NTSTATUS status;
-  if (IsTestControl(header, stack)) {
+  if (IsTestControl(stack)) {
     status = HandleTestControl(irp, stack, &information);
     irp->IoStatus.Status = status;
     irp->IoStatus.Information = NT_SUCCESS(status) ? information : 0;
     IoCompleteRequest(irp, IO_NO_INCREMENT);
     return status;
   }
-  StandinLogEntry entry;
+  StandinLogEntry entry = {};
   BeginLogEntry(&entry, header, irp, stack);
   bool injected = TakeInjectedFailure(stack, &status);
   if (!injected && NeedsWorkerThread(header, stack)) {
@@ -205,6 +209,12 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
   auto* header = static_cast<DeviceHeader*>(gControlDevice->DeviceExtension);
   header->kind = kStandinControlDevice;
   header->deviceNumber = -1;
+  // Any signed-in user may send requests; the driver checks each itself.
+  status = ProtectDevice(gControlDevice, AuthenticatedUsersSid());
+  if (!NT_SUCCESS(status)) {
+    IoDeleteDevice(gControlDevice);
+    return status;
+  }
 
   UNICODE_STRING dosName;
   RtlInitUnicodeString(&dosName, VD_CONTROL_DEVICE_DOS_NAME);

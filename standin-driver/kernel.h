@@ -6,13 +6,14 @@
 #define __INTRINSIC_DEFINED_InterlockedBitTestAndReset
 // The tagged pool functions, not their untagged stand-ins.
 #define POOL_TAGGING 1
-#include <ntddk.h>
+// ntifs.h (which includes ntddk.h) for the token and security calls and
+// ZwFlushBuffersFile.
+#include <ntifs.h>
 // The disk controls' codes and records; they build on ntddk.h's types.
+#include <mountdev.h>
 #include <ntdddisk.h>
+#include <ntddstor.h>
 #include <stdint.h>
-
-// From ntifs.h, which the volume devices need for this call alone.
-extern "C" NTSYSAPI NTSTATUS NTAPI ZwFlushBuffersFile(HANDLE file, PIO_STATUS_BLOCK ioStatus);
 
 // A kernel mutex: waiting on it keeps the thread at PASSIVE_LEVEL, so the
 // file I/O that a volume request performs may run while it is held.

@@ -25,6 +25,12 @@ struct ArmedFailure {
 };
 ArmedFailure gFailure;
 
+struct ChosenCaller {
+  bool chosen;
+  VolumeCaller caller;
+};
+ChosenCaller gChosenCaller;
+
 ULONG ControlCode(PIO_STACK_LOCATION stack) {
   return stack->MajorFunction == IRP_MJ_DEVICE_CONTROL
              ? stack->Parameters.DeviceIoControl.IoControlCode
@@ -55,13 +61,31 @@ NTSTATUS ArmFailure(const StandinTestRequest& request) {
   return STATUS_SUCCESS;
 }
 
+NTSTATUS ChooseCaller(const StandinTestRequest& request) {
+  if (request.chosen > 1 || request.administrator > 1) return STATUS_INVALID_PARAMETER;
+  LockHolder hold(&gLogLock);
+  gChosenCaller = {request.chosen == 1, {request.logonSession, request.administrator == 1}};
+  return STATUS_SUCCESS;
+}
+
+NTSTATUS ReadSecurity(PDEVICE_OBJECT device, void* buffer, ULONG outputLength,
+                      ULONG_PTR* information) {
+  HANDLE handle;
+  NTSTATUS status = ObOpenObjectByPointer(device, OBJ_KERNEL_HANDLE, nullptr, READ_CONTROL, nullptr,
+                                          KernelMode, &handle);
+  if (!NT_SUCCESS(status)) return status;
+  ULONG needed = 0;
+  status = ZwQuerySecurityObject(handle, DACL_SECURITY_INFORMATION, buffer, outputLength, &needed);
+  ZwClose(handle);
+  if (NT_SUCCESS(status)) *information = needed;
+  return status;
+}
+
 }  // namespace
 
 void InitRequestLog() { gLogLock.Init(); }
 
-bool IsTestControl(const DeviceHeader* device, PIO_STACK_LOCATION stack) {
-  return device->kind == kStandinControlDevice && ControlCode(stack) == IOCTL_VD_STANDIN_TEST;
-}
+bool IsTestControl(PIO_STACK_LOCATION stack) { return ControlCode(stack) == IOCTL_VD_STANDIN_TEST; }
 
 NTSTATUS HandleTestControl(PIRP irp, PIO_STACK_LOCATION stack, ULONG_PTR* information) {
   if (stack->Parameters.DeviceIoControl.InputBufferLength < sizeof(StandinTestRequest)) {
@@ -76,6 +100,11 @@ NTSTATUS HandleTestControl(PIRP irp, PIO_STACK_LOCATION stack, ULONG_PTR* inform
                      stack->Parameters.DeviceIoControl.OutputBufferLength, information);
     case kStandinFailRequests:
       return ArmFailure(request);
+    case kStandinChooseCaller:
+      return ChooseCaller(request);
+    case kStandinReadSecurity:
+      return ReadSecurity(stack->DeviceObject, irp->AssociatedIrp.SystemBuffer,
+                          stack->Parameters.DeviceIoControl.OutputBufferLength, information);
     default:
       return STATUS_INVALID_PARAMETER;
   }
@@ -139,4 +168,9 @@ bool TakeInjectedFailure(PIO_STACK_LOCATION stack, NTSTATUS* status) {
   --gFailure.count;
   *status = gFailure.status;
   return true;
+}
+
+void TakeChosenCaller(VolumeCaller* caller) {
+  LockHolder hold(&gLogLock);
+  if (gChosenCaller.chosen) *caller = gChosenCaller.caller;
 }

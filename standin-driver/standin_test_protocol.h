@@ -1,6 +1,9 @@
 // The stand-in driver's private control code, for tests only: it hands out
-// the log of the requests the driver received and makes a chosen request
-// fail with a chosen status. Included by the driver and by the tests.
+// the log of the requests the driver received, makes a chosen request fail
+// with a chosen status and stands in for the callers' tokens. Only the test
+// variant of the driver (velmorcrypt-test.sys) answers it; the shipped
+// velmorcrypt.sys refuses it as an unknown code. Included by the driver and
+// by the tests.
 #pragma once
 #include <stdint.h>
 
@@ -11,8 +14,10 @@ constexpr int32_t kStandinVersionMajor = 1;
 constexpr int32_t kStandinVersionMinor = 0;
 constexpr int32_t kStandinVersionBuild = 1;
 
-// Sent to the control device, buffered, read and write access. Input: a
-// StandinTestRequest. Output: the log entries that were taken (kTakeLog).
+// Sent to the control device (kStandinReadSecurity also to a volume
+// device), buffered, read and write access. Input: a StandinTestRequest.
+// Output: the log entries that were taken (kTakeLog), or a security
+// descriptor (kStandinReadSecurity).
 constexpr uint32_t IOCTL_VD_STANDIN_TEST = VD_CTL_CODE(0xA00u, 3u);
 
 enum StandinTestCommand : uint32_t {
@@ -25,6 +30,15 @@ enum StandinTestCommand : uint32_t {
   // with `status`, which must not be a success status (a warning such as
   // STATUS_DEVICE_BUSY or an error). A count of 0 disarms.
   kStandinFailRequests = 2,
+  // The requests that follow are taken as from a caller in the logon session
+  // `logonSession`, an administrator when `administrator` is 1, whatever
+  // their token says (every token has the same session under Wine). With
+  // `chosen` 0 the tokens count again.
+  kStandinChooseCaller = 3,
+  // Answers the security descriptor (self-relative, DACL only) of the
+  // device the request is sent to: the control device or a volume device.
+  // The other request fields are ignored.
+  kStandinReadSecurity = 4,
 };
 
 // The major function numbers (IRP_MJ_*) that the log and the armed
@@ -46,6 +60,10 @@ struct StandinTestRequest {
   uint32_t controlCode;
   int32_t status;  // NTSTATUS
   uint32_t count;
+  // kStandinChooseCaller only.
+  uint32_t chosen = 0;
+  uint32_t administrator = 0;
+  uint64_t logonSession = 0;
 };
 
 // Which device a request was sent to.
@@ -84,5 +102,5 @@ struct StandinLogEntry {
 constexpr uint32_t kStandinLogCapacity = 256;
 
 static_assert(IOCTL_VD_STANDIN_TEST == 0x0007E800u, "test control code");
-static_assert(sizeof(StandinTestRequest) == 20, "StandinTestRequest layout");
+static_assert(sizeof(StandinTestRequest) == 36, "StandinTestRequest layout");
 static_assert(sizeof(StandinLogEntry) == 308, "StandinLogEntry layout");

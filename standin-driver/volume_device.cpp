@@ -4,6 +4,8 @@
 
 #include "crypto/sectors.h"
 #include "crypto/wipe.h"
+#include "standin-driver/caller.h"
+#include "standin-driver/disk_controls.h"
 #include "standin-driver/standin_test_protocol.h"
 #include "volume/body_cipher.h"
 #include "volume/header.h"
@@ -22,7 +24,7 @@ struct VolumeExtension {
   char driveLetter;  // upper case
   uint8_t algorithm;
   uint8_t headerPlacement;
-  uint32_t logonSessionId;
+  uint64_t ownerSession;  // the logon session of the caller that mounted it
   char targetPath[VD_TARGET_PATH_SIZE];
   HANDLE file;
   uint64_t bodySize;  // a whole number of sectors
@@ -59,8 +61,11 @@ NTSTATUS CheckMountRequest(const VolumeControlRecord* request) {
 }
 
 // Opens the volume file (read only for a read-only mount; others may read
-// it meanwhile but not write it) and answers the size of its body.
-NTSTATUS OpenVolumeFile(const VolumeControlRecord* request, HANDLE* file, uint64_t* bodySize) {
+// it meanwhile but not write it) and answers the size of its body. For a
+// request from user mode the system checks the caller's access to the file,
+// as if the caller opened it: the driver's own rights never stand in.
+NTSTATUS OpenVolumeFile(const VolumeControlRecord* request, KPROCESSOR_MODE requestorMode,
+                        HANDLE* file, uint64_t* bodySize) {
   WCHAR pathBuffer[VD_TARGET_PATH_SIZE];
   UNICODE_STRING path = {0, sizeof pathBuffer, pathBuffer};
   ANSI_STRING ansiPath;
@@ -69,8 +74,9 @@ NTSTATUS OpenVolumeFile(const VolumeControlRecord* request, HANDLE* file, uint64
   if (!NT_SUCCESS(status)) return status;
 
   OBJECT_ATTRIBUTES attributes;
-  InitializeObjectAttributes(&attributes, &path, OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE, nullptr,
-                             nullptr);
+  ULONG flags = OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE |
+                (requestorMode == UserMode ? OBJ_FORCE_ACCESS_CHECK : 0);
+  InitializeObjectAttributes(&attributes, &path, flags, nullptr, nullptr);
   ACCESS_MASK access = SYNCHRONIZE | GENERIC_READ | (request->readOnly ? 0 : GENERIC_WRITE);
   IO_STATUS_BLOCK io;
   status = ZwCreateFile(
@@ -89,20 +95,6 @@ NTSTATUS OpenVolumeFile(const VolumeControlRecord* request, HANDLE* file, uint64
   }
   if (!NT_SUCCESS(status)) ZwClose(*file);
   return status;
-}
-
-void MakeVolumeDeviceName(int number, WCHAR (&buffer)[64], UNICODE_STRING* name) {
-  int length = 0;
-  for (const char* c = VD_VOLUME_DEVICE_PREFIX; *c != '\0'; ++c) buffer[length++] = *c;
-  char digits[4];
-  int digitCount = 0;
-  do {
-    digits[digitCount++] = static_cast<char>('0' + number % 10);
-    number /= 10;
-  } while (number > 0);
-  while (digitCount > 0) buffer[length++] = digits[--digitCount];
-  buffer[length] = L'\0';
-  RtlInitUnicodeString(name, buffer);
 }
 
 // Creates the device on the lowest free number. A name still held by a
@@ -211,12 +203,26 @@ NTSTATUS Transfer(VolumeExtension* volume, PIRP irp, bool write, LONGLONG offset
   return STATUS_SUCCESS;
 }
 
+// The driver's own controls of a volume are for the session that mounted
+// it and for administrators.
+NTSTATUS CheckVolumeCaller(const VolumeExtension* volume) {
+  VolumeCaller caller;
+  NTSTATUS status = IdentifyCaller(&caller, nullptr);
+  if (!NT_SUCCESS(status)) return status;
+  return MayUseVolume(caller, volume->ownerSession) ? STATUS_SUCCESS : STATUS_ACCESS_DENIED;
+}
+
 NTSTATUS HandleVolumeControl(VolumeExtension* volume, PIRP irp, PIO_STACK_LOCATION stack,
                              ULONG_PTR* information) {
   void* buffer = irp->AssociatedIrp.SystemBuffer;
   ULONG inputLength = stack->Parameters.DeviceIoControl.InputBufferLength;
   ULONG outputLength = stack->Parameters.DeviceIoControl.OutputBufferLength;
-  switch (stack->Parameters.DeviceIoControl.IoControlCode) {
+  ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
+  if (code == IOCTL_VD_QUERY_VOLUME || code == IOCTL_VD_GET_IDLE || code == IOCTL_VD_SET_IDLE) {
+    NTSTATUS status = CheckVolumeCaller(volume);
+    if (!NT_SUCCESS(status)) return status;
+  }
+  switch (code) {
     case IOCTL_VD_QUERY_VOLUME: {
       if (outputLength < sizeof(VolumeControlRecord)) return STATUS_BUFFER_TOO_SMALL;
       // What the volume is, never its keys.
@@ -227,7 +233,7 @@ NTSTATUS HandleVolumeControl(VolumeExtension* volume, PIRP irp, PIO_STACK_LOCATI
       reply.algorithm = volume->algorithm;
       reply.headerPlacement = volume->headerPlacement;
       reply.volumeSize = volume->bodySize;
-      reply.logonSessionId = volume->logonSessionId;
+      reply.logonSessionId = static_cast<uint32_t>(volume->ownerSession);
       reply.deviceNumber = volume->header.deviceNumber;
       reply.readOnly = volume->readOnly ? 1 : 0;
       memcpy(buffer, &reply, sizeof reply);
@@ -243,30 +249,6 @@ NTSTATUS HandleVolumeControl(VolumeExtension* volume, PIRP irp, PIO_STACK_LOCATI
       if (inputLength < sizeof(IdleCounter)) return STATUS_INVALID_PARAMETER;
       volume->idle = *static_cast<const IdleCounter*>(buffer);
       return STATUS_SUCCESS;
-    case IOCTL_DISK_GET_DRIVE_GEOMETRY: {
-      if (outputLength < sizeof(DISK_GEOMETRY)) return STATUS_BUFFER_TOO_SMALL;
-      // One sector per track and one track per cylinder, so that the
-      // geometry multiplies out to the body size exactly.
-      DISK_GEOMETRY geometry;
-      geometry.Cylinders.QuadPart = static_cast<LONGLONG>(volume->bodySize / kSectorSize);
-      geometry.MediaType = FixedMedia;
-      geometry.TracksPerCylinder = 1;
-      geometry.SectorsPerTrack = 1;
-      geometry.BytesPerSector = kSectorSize;
-      memcpy(buffer, &geometry, sizeof geometry);
-      *information = sizeof geometry;
-      return STATUS_SUCCESS;
-    }
-    case IOCTL_DISK_GET_LENGTH_INFO: {
-      if (outputLength < sizeof(GET_LENGTH_INFORMATION)) return STATUS_BUFFER_TOO_SMALL;
-      GET_LENGTH_INFORMATION lengthInfo;
-      lengthInfo.Length.QuadPart = static_cast<LONGLONG>(volume->bodySize);
-      memcpy(buffer, &lengthInfo, sizeof lengthInfo);
-      *information = sizeof lengthInfo;
-      return STATUS_SUCCESS;
-    }
-    case IOCTL_DISK_IS_WRITABLE:
-      return volume->readOnly ? STATUS_MEDIA_WRITE_PROTECTED : STATUS_SUCCESS;
     // The dismount sequence's file-system controls, answered as a volume
     // without a mounted file system answers them: there is nothing to lock,
     // flush or dismount. (Under Wine only the dismount reaches the driver.)
@@ -274,8 +256,10 @@ NTSTATUS HandleVolumeControl(VolumeExtension* volume, PIRP irp, PIO_STACK_LOCATI
     case VD_FSCTL_DISMOUNT_VOLUME:
     case VD_FSCTL_UNLOCK_VOLUME:
       return STATUS_SUCCESS;
-    default:
-      return STATUS_INVALID_DEVICE_REQUEST;
+    default: {
+      DiskFacts disk = {volume->bodySize, volume->readOnly, volume->header.deviceNumber};
+      return HandleDiskControl(disk, irp, stack, information);
+    }
   }
 }
 
@@ -284,18 +268,26 @@ NTSTATUS HandleVolumeControl(VolumeExtension* volume, PIRP irp, PIO_STACK_LOCATI
 void InitVolumeTable() { gTableLock.Init(); }
 
 NTSTATUS MountVolumeDevice(PDRIVER_OBJECT driver, const VolumeControlRecord* request,
-                           int8_t* deviceNumber) {
+                           KPROCESSOR_MODE requestorMode, int8_t* deviceNumber) {
   NTSTATUS status = CheckMountRequest(request);
+  if (!NT_SUCCESS(status)) return status;
+  VolumeCaller caller;
+  CallerSid user;
+  status = IdentifyCaller(&caller, &user);
   if (!NT_SUCCESS(status)) return status;
   HANDLE file;
   uint64_t bodySize;
-  status = OpenVolumeFile(request, &file, &bodySize);
+  status = OpenVolumeFile(request, requestorMode, &file, &bodySize);
   if (!NT_SUCCESS(status)) return status;
 
   LockHolder hold(&gTableLock);
   int number;
   PDEVICE_OBJECT device;
   status = CreateVolumeDevice(driver, request->readOnly == 1, &number, &device);
+  if (NT_SUCCESS(status)) {
+    status = ProtectDevice(device, user);
+    if (!NT_SUCCESS(status)) IoDeleteDevice(device);
+  }
   if (!NT_SUCCESS(status)) {
     ZwClose(file);
     return status;
@@ -308,7 +300,7 @@ NTSTATUS MountVolumeDevice(PDRIVER_OBJECT driver, const VolumeControlRecord* req
   volume->driveLetter = UpperDriveLetter(request->driveLetter);
   volume->algorithm = request->algorithm;
   volume->headerPlacement = request->headerPlacement;
-  volume->logonSessionId = request->logonSessionId;
+  volume->ownerSession = caller.logonSession;
   memcpy(volume->targetPath, request->targetPath, sizeof volume->targetPath);
   volume->file = file;
   volume->bodySize = bodySize;
@@ -322,18 +314,32 @@ NTSTATUS MountVolumeDevice(PDRIVER_OBJECT driver, const VolumeControlRecord* req
   return STATUS_SUCCESS;
 }
 
-NTSTATUS DismountVolumeDevices(char driveLetter, uint32_t logonSessionId) {
+NTSTATUS DismountVolumeDevices(char driveLetter) {
+  VolumeCaller caller;
+  NTSTATUS status = IdentifyCaller(&caller, nullptr);
+  if (!NT_SUCCESS(status)) return status;
   char letter = UpperDriveLetter(driveLetter);
   LockHolder hold(&gTableLock);
-  NTSTATUS status = STATUS_NO_SUCH_DEVICE;
+  auto onLetter = [&](int n) {
+    return gVolumes[n] != nullptr && Extension(gVolumes[n])->driveLetter == letter;
+  };
+  uint64_t owners[kMaxVolumes];
+  int count = 0;
   for (int n = 0; n < kMaxVolumes; ++n) {
-    if (gVolumes[n] == nullptr) continue;
-    const VolumeExtension* volume = Extension(gVolumes[n]);
-    if (volume->driveLetter != letter || volume->logonSessionId != logonSessionId) continue;
-    RemoveVolume(n);
-    status = STATUS_SUCCESS;
+    if (onLetter(n)) owners[count++] = Extension(gVolumes[n])->ownerSession;
   }
-  return status;
+  DismountChoice choice = ChooseDismount(caller, owners, count);
+  if (choice == DismountChoice::kNothing) return STATUS_NO_SUCH_DEVICE;
+  if (choice == DismountChoice::kRefused) return STATUS_ACCESS_DENIED;
+  for (int n = 0; n < kMaxVolumes; ++n) {
+    if (!onLetter(n)) continue;
+    if (choice == DismountChoice::kOwn &&
+        Extension(gVolumes[n])->ownerSession != caller.logonSession) {
+      continue;
+    }
+    RemoveVolume(n);
+  }
+  return STATUS_SUCCESS;
 }
 
 void DismountAllVolumeDevices() {

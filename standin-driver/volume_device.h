@@ -8,14 +8,19 @@ void InitVolumeTable();
 
 // Mounts the volume that `request` describes on the lowest free device
 // number and answers that number. Every field is checked first; targetPath
-// must be NUL-terminated within its 260 bytes.
+// must be NUL-terminated within its 260 bytes. The volume belongs to the
+// caller's logon session (from its token; the request's logonSessionId is
+// not read), the volume file is opened with the caller's rights when the
+// request came from user mode, and the device lets in SYSTEM,
+// Administrators and the caller's user.
 NTSTATUS MountVolumeDevice(PDRIVER_OBJECT driver, const VolumeControlRecord* request,
-                           int8_t* deviceNumber);
+                           KPROCESSOR_MODE requestorMode, int8_t* deviceNumber);
 
-// Dismounts every volume mounted on `driveLetter` for `logonSessionId`: the
-// file is closed, the keys are wiped and the device is deleted.
-// STATUS_NO_SUCH_DEVICE when there is none.
-NTSTATUS DismountVolumeDevices(char driveLetter, uint32_t logonSessionId);
+// Dismounts the volumes mounted on `driveLetter` that the caller may take
+// away (ChooseDismount): the file is closed, the keys are wiped and the
+// device is deleted. STATUS_NO_SUCH_DEVICE when there is none on the
+// letter, STATUS_ACCESS_DENIED when they are other sessions'.
+NTSTATUS DismountVolumeDevices(char driveLetter);
 
 // Dismounts every volume (driver unload).
 void DismountAllVolumeDevices();
