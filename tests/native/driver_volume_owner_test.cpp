@@ -9,52 +9,38 @@
 
 namespace {
 
-constexpr uint64_t kAlice = 0x0000000100003E7Aull;
-constexpr uint64_t kBob = 0x0000000200003E7Aull;  // the same low 32 bits as kAlice
-constexpr uint64_t kCarol = 0x51;
+// All 64 bits of a session count: Alice's and Bob's low halves are equal.
+constexpr uint64_t kAlice = 0x0000000100003E7Aull, kBob = 0x0000000200003E7Aull, kCarol = 0x51;
+constexpr VolumeCaller kAliceUser = {kAlice, false}, kAliceAdmin = {kAlice, true};
 
 TEST(VolumeOwner, OnlyTheOwnerOrAnAdministratorUsesAVolume) {
-  struct Case {
-    VolumeCaller caller;
-    uint64_t owner;
-    bool allowed;
-  };
-  const Case cases[] = {
-      {{kAlice, false}, kAlice, true},
-      {{kBob, false}, kAlice, false},  // all 64 bits count, not only the low half
-      {{kCarol, false}, kAlice, false},
-      {{kCarol, true}, kAlice, true},
-      {{kAlice, true}, kAlice, true},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(MayUseVolume(c.caller, c.owner), c.allowed)
-        << std::hex << c.caller.logonSession << " admin " << c.caller.administrator << " owner "
-        << c.owner;
-  }
+  EXPECT_TRUE(MayUseVolume(kAliceUser, kAlice));
+  EXPECT_FALSE(MayUseVolume(kAliceUser, kBob));
+  EXPECT_FALSE(MayUseVolume(kAliceUser, kCarol));
+  EXPECT_TRUE(MayUseVolume(kAliceAdmin, kCarol));
 }
 
 TEST(VolumeOwner, ADismountTakesTheCallersOwnVolumesFirst) {
-  struct Case {
+  using Owners = std::vector<uint64_t>;
+  const struct {
     VolumeCaller caller;
-    std::vector<uint64_t> owners;  // of the volumes on the letter
+    Owners owners;  // of the volumes on the letter
     DismountChoice choice;
-  };
-  const Case cases[] = {
-      {{kAlice, false}, {}, DismountChoice::kNothing},
-      {{kAlice, true}, {}, DismountChoice::kNothing},
-      {{kAlice, false}, {kAlice}, DismountChoice::kOwn},
-      {{kAlice, false}, {kBob, kAlice}, DismountChoice::kOwn},
-      {{kAlice, false}, {kBob}, DismountChoice::kRefused},
-      {{kAlice, false}, {kBob, kCarol}, DismountChoice::kRefused},
+  } cases[] = {
+      {kAliceUser, {}, DismountChoice::kNothing},
+      {kAliceAdmin, {}, DismountChoice::kNothing},
+      {kAliceUser, {kAlice}, DismountChoice::kOwn},
+      {kAliceUser, {kBob, kAlice}, DismountChoice::kOwn},
+      {kAliceUser, {kBob}, DismountChoice::kRefused},
+      {kAliceUser, {kBob, kCarol}, DismountChoice::kRefused},
       // An administrator's own volume on the letter is the one it means.
-      {{kAlice, true}, {kBob, kAlice}, DismountChoice::kOwn},
-      {{kAlice, true}, {kBob, kCarol}, DismountChoice::kOthers},
+      {kAliceAdmin, {kBob, kAlice}, DismountChoice::kOwn},
+      {kAliceAdmin, {kBob, kCarol}, DismountChoice::kOthers},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     EXPECT_EQ(ChooseDismount(c.caller, c.owners.data(), static_cast<int>(c.owners.size())),
               c.choice)
-        << std::hex << c.caller.logonSession << " admin " << c.caller.administrator << " with "
-        << c.owners.size() << " volumes";
+        << "admin " << c.caller.administrator << ", " << c.owners.size() << " volumes";
   }
 }
 

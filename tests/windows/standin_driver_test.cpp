@@ -13,6 +13,8 @@
 #include <sddl.h>
 #include <winioctl.h>
 
+#include <algorithm>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -162,17 +164,10 @@ DWORD FailRequests(uint8_t major, uint32_t code, int32_t status, uint32_t count)
 
 // The requests that follow come, as far as the driver can tell, from a
 // caller in logon session `session` (every token has the same one under
-// Wine); UseTokens() returns to the tokens.
-DWORD ChooseCaller(uint64_t session, bool administrator) {
+// Wine); with `chosen` false from the callers' tokens again.
+DWORD ChooseCaller(bool chosen, uint64_t session = 0, bool administrator = false) {
   Handle control = OpenControlDevice();
-  StandinTestRequest request = {kStandinChooseCaller,    0,      0, 0, 0, 1,
-                                administrator ? 1u : 0u, session};
-  return Control(control, IOCTL_VD_STANDIN_TEST, &request, sizeof request, nullptr, 0);
-}
-
-DWORD UseTokens() {
-  Handle control = OpenControlDevice();
-  StandinTestRequest request = {kStandinChooseCaller, 0, 0, 0, 0};
+  StandinTestRequest request = {kStandinChooseCaller, 0, 0, 0, 0, chosen, administrator, session};
   return Control(control, IOCTL_VD_STANDIN_TEST, &request, sizeof request, nullptr, 0);
 }
 
@@ -408,12 +403,12 @@ class StandinDriver : public testing::Test {
  protected:
   void SetUp() override {
     ASSERT_EQ(0u, FailRequests(0, 0, 0, 0));
-    ASSERT_EQ(0u, UseTokens());
+    ASSERT_EQ(0u, ChooseCaller(false));
     TakeLog();
   }
   void TearDown() override {
     FailRequests(0, 0, 0, 0);
-    UseTokens();
+    ChooseCaller(false);
   }
 };
 
@@ -760,11 +755,6 @@ TEST_F(StandinDriver, AnswersTheDismountSequenceAsAVolumeWithoutAFileSystem) {
 // ---------------------------------------------------------------------------
 // Who may open the devices.
 
-struct AllowedAce {
-  std::string sid;
-  ACCESS_MASK mask;
-};
-
 std::string SidText(PSID sid) {
   char* text = nullptr;
   if (!ConvertSidToStringSidA(sid, &text)) return "?";
@@ -773,319 +763,72 @@ std::string SidText(PSID sid) {
   return result;
 }
 
-// The allowed entries of a device's DACL, as the driver reads it back from
-// the device object (under Wine a handle to a device does not show it).
-std::vector<AllowedAce> DeviceAcl(const Handle& device) {
+// A device's DACL, "SID:mask " for each allowed entry, as the driver reads it
+// back from the device object (under Wine a handle does not show it).
+std::string DeviceAcl(const Handle& device) {
   std::vector<uint8_t> descriptor(1024);
   StandinTestRequest request = {kStandinReadSecurity, 0, 0, 0, 0};
-  std::vector<AllowedAce> aces;
-  DWORD returned = 0;
-  EXPECT_EQ(0u, Control(device, IOCTL_VD_STANDIN_TEST, &request, sizeof request, descriptor.data(),
-                        static_cast<DWORD>(descriptor.size()), &returned));
   BOOL present = FALSE, defaulted = FALSE;
   PACL acl = nullptr;
-  if (returned == 0 || !GetSecurityDescriptorDacl(descriptor.data(), &present, &acl, &defaulted) ||
-      !present || acl == nullptr) {
-    ADD_FAILURE() << "no DACL";
-    return aces;
+  if (Control(device, IOCTL_VD_STANDIN_TEST, &request, sizeof request, descriptor.data(),
+              static_cast<DWORD>(descriptor.size())) != 0 ||
+      !GetSecurityDescriptorDacl(descriptor.data(), &present, &acl, &defaulted) || acl == nullptr) {
+    return "no DACL";
   }
+  std::string text;
   for (DWORD i = 0; i < acl->AceCount; ++i) {
     ACCESS_ALLOWED_ACE* ace = nullptr;
-    if (!GetAce(acl, i, reinterpret_cast<void**>(&ace))) break;
-    EXPECT_EQ(ACCESS_ALLOWED_ACE_TYPE, ace->Header.AceType);
-    aces.push_back({SidText(&ace->SidStart), ace->Mask});
+    if (!GetAce(acl, i, reinterpret_cast<void**>(&ace))) return "bad entry";
+    char mask[16];
+    snprintf(mask, sizeof mask, ":%lx%s ", ace->Mask,
+             ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE ? "" : "?");
+    text += SidText(&ace->SidStart) + mask;
   }
-  return aces;
-}
-
-std::string ProcessUserSid() {
-  HANDLE token = nullptr;
-  std::string sid = "?";
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return sid;
-  std::vector<uint8_t> buffer(256);
-  DWORD size = 0;
-  if (GetTokenInformation(token, TokenUser, buffer.data(), static_cast<DWORD>(buffer.size()),
-                          &size)) {
-    sid = SidText(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid);
-  }
-  CloseHandle(token);
-  return sid;
+  return text;
 }
 
 TEST_F(StandinDriver, DevicesLetInSystemAdministratorsAndTheirUsersOnly) {
-  static constexpr ACCESS_MASK kReadWrite = FILE_GENERIC_READ | FILE_GENERIC_WRITE;
-  const auto expect = [](const std::vector<AllowedAce>& aces, const std::string& user) {
-    ASSERT_EQ(3u, aces.size());
-    EXPECT_EQ("S-1-5-18", aces[0].sid);  // SYSTEM
-    EXPECT_EQ(static_cast<ACCESS_MASK>(FILE_ALL_ACCESS), aces[0].mask);
-    EXPECT_EQ("S-1-5-32-544", aces[1].sid);  // Administrators
-    EXPECT_EQ(static_cast<ACCESS_MASK>(FILE_ALL_ACCESS), aces[1].mask);
-    EXPECT_EQ(user, aces[2].sid);
-    EXPECT_EQ(kReadWrite, aces[2].mask);
-  };
-  // The control device: any signed-in user, whose requests the driver
-  // checks one by one.
-  expect(DeviceAcl(OpenControlDevice()), "S-1-5-11");
-  // A volume device: the user who mounted it.
+  // FILE_ALL_ACCESS for SYSTEM and Administrators; FILE_GENERIC_READ and
+  // FILE_GENERIC_WRITE for any signed-in user on the control device, whose
+  // requests the driver checks one by one, and for the mounting user on a
+  // volume device.
+  const std::string kAdministrators = "S-1-5-18:1f01ff S-1-5-32-544:1f01ff ";
+  EXPECT_EQ(kAdministrators + "S-1-5-11:12019f ", DeviceAcl(OpenControlDevice()));
   VolumeFile volume = MakeVolumeFile("acl.vmv", kAes128, VD_HEADER_EXTERNAL, 8);
   MountedDrive mounted(volume, 'B');
   ASSERT_TRUE(mounted.ok());
-  expect(DeviceAcl(mounted.Open()), ProcessUserSid());
+  HANDLE token = nullptr;
+  ASSERT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token));
+  std::vector<uint8_t> user(256);
+  DWORD size = 0;
+  ASSERT_TRUE(GetTokenInformation(token, TokenUser, user.data(), 256, &size));
+  CloseHandle(token);
+  EXPECT_EQ(
+      kAdministrators + SidText(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid) + ":12019f ",
+      DeviceAcl(mounted.Open()));
 }
 
 // ---------------------------------------------------------------------------
 // The disk controls that Windows sends before a file system mounts.
 
-// From the DDK's mountmgr.h and mountdev.h, which user mode lacks.
-constexpr DWORD IOCTL_MOUNTDEV_QUERY_UNIQUE_ID =
-    CTL_CODE(0x4D, 0, METHOD_BUFFERED, FILE_ANY_ACCESS);
-constexpr DWORD IOCTL_MOUNTDEV_QUERY_DEVICE_NAME =
-    CTL_CODE(0x4D, 2, METHOD_BUFFERED, FILE_ANY_ACCESS);
+// From the DDK's mountdev.h and mountmgr.h, which user mode lacks.
+constexpr DWORD kQueryUniqueId = CTL_CODE(0x4D, 0, METHOD_BUFFERED, FILE_ANY_ACCESS);
+constexpr DWORD kQueryDeviceName = CTL_CODE(0x4D, 2, METHOD_BUFFERED, FILE_ANY_ACCESS);
 
 struct DiskControlCase {
-  const char* name;
   DWORD code;
-  std::vector<uint8_t> input;
-  DWORD outputSize;
-  DWORD readWriteError;  // the Win32 error, 0 for success
-  DWORD readOnlyError;
-  DWORD returned;  // bytes answered on success
-  // Checks the reply of a volume of `size` bytes on device `number`.
-  void (*check)(const uint8_t* reply, uint64_t size, int number);
+  DWORD inSize;  // bytes of zeroed input
+  DWORD outSize;
+  DWORD error;          // the Win32 error on a read-write volume, 0 for success
+  DWORD readOnlyError;  // and on a read-only one
+  DWORD returned;       // bytes answered on success
 };
 
 template <typename T>
-T As(const uint8_t* reply) {
-  T value;
-  memcpy(&value, reply, sizeof value);
+T As(const std::vector<uint8_t>& reply) {
+  T value = {};
+  memcpy(&value, reply.data(), std::min(sizeof value, reply.size()));
   return value;
-}
-
-template <typename T>
-std::vector<uint8_t> Bytes(const T& value) {
-  const auto* bytes = reinterpret_cast<const uint8_t*>(&value);
-  return std::vector<uint8_t>(bytes, bytes + sizeof value);
-}
-
-void CheckGeometry(const uint8_t* reply, uint64_t size, int) {
-  const DISK_GEOMETRY geometry = As<DISK_GEOMETRY>(reply);
-  EXPECT_EQ(FixedMedia, geometry.MediaType);
-  EXPECT_EQ(kSector, geometry.BytesPerSector);
-  EXPECT_EQ(size, static_cast<uint64_t>(geometry.Cylinders.QuadPart) * geometry.TracksPerCylinder *
-                      geometry.SectorsPerTrack * geometry.BytesPerSector);
-}
-
-void CheckChangeCount(const uint8_t* reply, uint64_t, int) { EXPECT_EQ(0u, As<ULONG>(reply)); }
-
-// A counted name: its length, then \Device\VelmorcryptVolumeN in UTF-16.
-void CheckDeviceName(const uint8_t* reply, uint64_t, int number) {
-  const std::string expected = VolumeDeviceName(number);
-  ASSERT_EQ(expected.size() * 2, As<USHORT>(reply));
-  for (size_t i = 0; i < expected.size(); ++i) {
-    EXPECT_EQ(static_cast<WCHAR>(expected[i]), As<WCHAR>(reply + 2 + 2 * i));
-  }
-}
-
-void CheckNameLengthOnly(const uint8_t* reply, uint64_t, int number) {
-  EXPECT_EQ(VolumeDeviceName(number).size() * 2, As<USHORT>(reply));
-}
-
-std::vector<DiskControlCase> DiskControlCases(int number) {
-  const DWORD nameBytes = static_cast<DWORD>(2 + 2 * VolumeDeviceName(number).size());
-  const DWORD unknown = static_cast<DWORD>(ERROR_INVALID_FUNCTION);
-  const DWORD shortBuffer = static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER);
-  const DWORD badInput = static_cast<DWORD>(ERROR_INVALID_PARAMETER);
-  const DWORD protectedMedia = static_cast<DWORD>(ERROR_WRITE_PROTECT);
-  VERIFY_INFORMATION wholeDisk = {};
-  VERIFY_INFORMATION pastTheEnd = {};
-  pastTheEnd.StartingOffset.QuadPart = 23 * kSector;
-  pastTheEnd.Length = 2 * kSector;
-  return {
-      {"geometry",
-       IOCTL_DISK_GET_DRIVE_GEOMETRY,
-       {},
-       sizeof(DISK_GEOMETRY),
-       0,
-       0,
-       sizeof(DISK_GEOMETRY),
-       CheckGeometry},
-      {"geometry, short",
-       IOCTL_DISK_GET_DRIVE_GEOMETRY,
-       {},
-       sizeof(DISK_GEOMETRY) - 1,
-       shortBuffer,
-       shortBuffer,
-       0,
-       nullptr},
-      {"geometry ex",
-       IOCTL_DISK_GET_DRIVE_GEOMETRY_EX,
-       {},
-       sizeof(DISK_GEOMETRY_EX),
-       0,
-       0,
-       offsetof(DISK_GEOMETRY_EX, Data),
-       [](const uint8_t* reply, uint64_t size, int number) {
-         CheckGeometry(reply, size, number);
-         EXPECT_EQ(static_cast<LONGLONG>(size), As<DISK_GEOMETRY_EX>(reply).DiskSize.QuadPart);
-       }},
-      {"geometry ex, short",
-       IOCTL_DISK_GET_DRIVE_GEOMETRY_EX,
-       {},
-       offsetof(DISK_GEOMETRY_EX, Data) - 1,
-       shortBuffer,
-       shortBuffer,
-       0,
-       nullptr},
-      {"media types",
-       IOCTL_STORAGE_GET_MEDIA_TYPES,
-       {},
-       sizeof(DISK_GEOMETRY),
-       0,
-       0,
-       sizeof(DISK_GEOMETRY),
-       CheckGeometry},
-      {"partition",
-       IOCTL_DISK_GET_PARTITION_INFO,
-       {},
-       sizeof(PARTITION_INFORMATION),
-       0,
-       0,
-       sizeof(PARTITION_INFORMATION),
-       [](const uint8_t* reply, uint64_t size, int) {
-         const auto partition = As<PARTITION_INFORMATION>(reply);
-         EXPECT_EQ(0, partition.StartingOffset.QuadPart);
-         EXPECT_EQ(static_cast<LONGLONG>(size), partition.PartitionLength.QuadPart);
-         EXPECT_EQ(1u, partition.PartitionNumber);
-         EXPECT_EQ(PARTITION_IFS, partition.PartitionType);
-         EXPECT_TRUE(partition.RecognizedPartition);
-       }},
-      {"partition ex",
-       IOCTL_DISK_GET_PARTITION_INFO_EX,
-       {},
-       sizeof(PARTITION_INFORMATION_EX),
-       0,
-       0,
-       sizeof(PARTITION_INFORMATION_EX),
-       [](const uint8_t* reply, uint64_t size, int) {
-         const auto partition = As<PARTITION_INFORMATION_EX>(reply);
-         EXPECT_EQ(PARTITION_STYLE_MBR, partition.PartitionStyle);
-         EXPECT_EQ(0, partition.StartingOffset.QuadPart);
-         EXPECT_EQ(static_cast<LONGLONG>(size), partition.PartitionLength.QuadPart);
-         EXPECT_EQ(PARTITION_IFS, partition.Mbr.PartitionType);
-       }},
-      {"partition ex, short",
-       IOCTL_DISK_GET_PARTITION_INFO_EX,
-       {},
-       sizeof(PARTITION_INFORMATION_EX) - 1,
-       shortBuffer,
-       shortBuffer,
-       0,
-       nullptr},
-      {"length",
-       IOCTL_DISK_GET_LENGTH_INFO,
-       {},
-       sizeof(GET_LENGTH_INFORMATION),
-       0,
-       0,
-       sizeof(GET_LENGTH_INFORMATION),
-       [](const uint8_t* reply, uint64_t size, int) {
-         EXPECT_EQ(static_cast<LONGLONG>(size), As<GET_LENGTH_INFORMATION>(reply).Length.QuadPart);
-       }},
-      {"check verify", IOCTL_DISK_CHECK_VERIFY, {}, 0, 0, 0, 0, nullptr},
-      {"storage check verify",
-       IOCTL_STORAGE_CHECK_VERIFY,
-       {},
-       sizeof(ULONG),
-       0,
-       0,
-       sizeof(ULONG),
-       CheckChangeCount},
-      {"storage check verify 2",
-       IOCTL_STORAGE_CHECK_VERIFY2,
-       {},
-       sizeof(ULONG),
-       0,
-       0,
-       sizeof(ULONG),
-       CheckChangeCount},
-      {"is writable", IOCTL_DISK_IS_WRITABLE, {}, 0, 0, protectedMedia, 0, nullptr},
-      {"device number",
-       IOCTL_STORAGE_GET_DEVICE_NUMBER,
-       {},
-       sizeof(STORAGE_DEVICE_NUMBER),
-       0,
-       0,
-       sizeof(STORAGE_DEVICE_NUMBER),
-       [](const uint8_t* reply, uint64_t, int) {
-         const auto device = As<STORAGE_DEVICE_NUMBER>(reply);
-         EXPECT_EQ(static_cast<DEVICE_TYPE>(FILE_DEVICE_DISK), device.DeviceType);
-         EXPECT_EQ(0xFFFFFFFFu, device.PartitionNumber);  // cannot be partitioned
-       }},
-      {"hotplug",
-       IOCTL_STORAGE_GET_HOTPLUG_INFO,
-       {},
-       sizeof(STORAGE_HOTPLUG_INFO),
-       0,
-       0,
-       sizeof(STORAGE_HOTPLUG_INFO),
-       [](const uint8_t* reply, uint64_t, int) {
-         const auto hotplug = As<STORAGE_HOTPLUG_INFO>(reply);
-         EXPECT_EQ(sizeof hotplug, hotplug.Size);
-         EXPECT_FALSE(hotplug.MediaRemovable);
-         EXPECT_TRUE(hotplug.DeviceHotplug);
-       }},
-      {"media removal", IOCTL_DISK_MEDIA_REMOVAL, {1}, 0, 0, 0, 0, nullptr},
-      {"media removal, no input",
-       IOCTL_STORAGE_MEDIA_REMOVAL,
-       {},
-       0,
-       badInput,
-       badInput,
-       0,
-       nullptr},
-      {"device name", IOCTL_MOUNTDEV_QUERY_DEVICE_NAME, {}, 256, 0, 0, nameBytes, CheckDeviceName},
-      {"device name, length only",
-       IOCTL_MOUNTDEV_QUERY_DEVICE_NAME,
-       {},
-       4,
-       static_cast<DWORD>(ERROR_MORE_DATA),
-       static_cast<DWORD>(ERROR_MORE_DATA),
-       0,
-       CheckNameLengthOnly},
-      {"unique id", IOCTL_MOUNTDEV_QUERY_UNIQUE_ID, {}, 256, 0, 0, nameBytes, CheckDeviceName},
-      {"verify", IOCTL_DISK_VERIFY, Bytes(wholeDisk), 0, 0, 0, 0, nullptr},
-      {"verify past the end", IOCTL_DISK_VERIFY, Bytes(pastTheEnd), 0,
-       static_cast<DWORD>(ERROR_SECTOR_NOT_FOUND), static_cast<DWORD>(ERROR_SECTOR_NOT_FOUND), 0,
-       nullptr},
-      {"set partition",
-       IOCTL_DISK_SET_PARTITION_INFO,
-       {PARTITION_IFS},
-       0,
-       0,
-       protectedMedia,
-       0,
-       nullptr},
-      {"update properties", IOCTL_DISK_UPDATE_PROPERTIES, {}, 0, 0, 0, 0, nullptr},
-      {"drive layout", IOCTL_DISK_GET_DRIVE_LAYOUT_EX, {}, 4096, unknown, unknown, 0, nullptr},
-      {"storage property", IOCTL_STORAGE_QUERY_PROPERTY, std::vector<uint8_t>(12), 4096, unknown,
-       unknown, 0, nullptr},
-      {"disk extents",
-       IOCTL_VOLUME_GET_VOLUME_DISK_EXTENTS,
-       {},
-       4096,
-       unknown,
-       unknown,
-       0,
-       nullptr},
-      {"the control device's version",
-       IOCTL_VD_GET_VERSION,
-       {},
-       sizeof(DriverVersion),
-       unknown,
-       unknown,
-       0,
-       nullptr},
-  };
 }
 
 class StandinDriverDiskControls : public StandinDriver, public testing::WithParamInterface<bool> {};
@@ -1097,29 +840,84 @@ TEST_P(StandinDriverDiskControls, AnswerWhatADiskAnswers) {
   MountedDrive mounted(volume, 'W', readOnly);
   ASSERT_TRUE(mounted.ok()) << mounted.error();
   Handle drive = mounted.Open();
-  ASSERT_TRUE(drive.valid());
+  const std::string name = VolumeDeviceName(mounted.number());
+  const DWORD nameBytes = static_cast<DWORD>(2 + 2 * name.size());
+  const DWORD kUnknown = ERROR_INVALID_FUNCTION, kShort = ERROR_INSUFFICIENT_BUFFER,
+              kProtected = ERROR_WRITE_PROTECT, kBadInput = ERROR_INVALID_PARAMETER;
+  constexpr DWORD kPartitionEx = sizeof(PARTITION_INFORMATION_EX);
+  const DiskControlCase cases[] = {
+      {IOCTL_DISK_GET_DRIVE_GEOMETRY, 0, 24, 0, 0, 24},
+      {IOCTL_DISK_GET_DRIVE_GEOMETRY, 0, 23, kShort, kShort, 0},
+      {IOCTL_DISK_GET_DRIVE_GEOMETRY_EX, 0, sizeof(DISK_GEOMETRY_EX), 0, 0, 32},
+      {IOCTL_STORAGE_GET_MEDIA_TYPES, 0, 24, 0, 0, 24},
+      {IOCTL_DISK_GET_PARTITION_INFO, 0, 32, 0, 0, 32},
+      {IOCTL_DISK_GET_PARTITION_INFO_EX, 0, kPartitionEx - 1, kShort, kShort, 0},
+      {IOCTL_DISK_GET_PARTITION_INFO_EX, 0, kPartitionEx, 0, 0, kPartitionEx},
+      {IOCTL_DISK_GET_LENGTH_INFO, 0, 8, 0, 0, 8},
+      {IOCTL_DISK_CHECK_VERIFY, 0, 0, 0, 0, 0},
+      {IOCTL_STORAGE_CHECK_VERIFY, 0, 4, 0, 0, 4},
+      {IOCTL_STORAGE_CHECK_VERIFY2, 0, 4, 0, 0, 4},
+      {IOCTL_DISK_IS_WRITABLE, 0, 0, 0, kProtected, 0},
+      {IOCTL_STORAGE_GET_DEVICE_NUMBER, 0, 12, 0, 0, 12},
+      {IOCTL_STORAGE_GET_HOTPLUG_INFO, 0, 8, 0, 0, 8},
+      {IOCTL_DISK_MEDIA_REMOVAL, 1, 0, 0, 0, 0},
+      {IOCTL_STORAGE_MEDIA_REMOVAL, 0, 0, kBadInput, kBadInput, 0},
+      {kQueryDeviceName, 0, 4, ERROR_MORE_DATA, ERROR_MORE_DATA, 0},
+      {kQueryDeviceName, 0, 256, 0, 0, nameBytes},
+      {kQueryUniqueId, 0, 256, 0, 0, nameBytes},
+      {IOCTL_DISK_VERIFY, sizeof(VERIFY_INFORMATION), 0, 0, 0, 0},
+      {IOCTL_DISK_SET_PARTITION_INFO, 1, 0, 0, kProtected, 0},
+      {IOCTL_DISK_UPDATE_PROPERTIES, 0, 0, 0, 0, 0},
+      {IOCTL_DISK_GET_DRIVE_LAYOUT_EX, 0, 4096, kUnknown, kUnknown, 0},
+      {IOCTL_STORAGE_QUERY_PROPERTY, 12, 4096, kUnknown, kUnknown, 0},
+      {IOCTL_VD_GET_VERSION, 0, 12, kUnknown, kUnknown, 0},
+  };
   TakeLog();
-  const std::vector<DiskControlCase> cases = DiskControlCases(mounted.number());
+  std::map<DWORD, std::vector<uint8_t>> replies;  // of each code, the last answered
   for (const DiskControlCase& c : cases) {
-    SCOPED_TRACE(c.name);
-    std::vector<uint8_t> reply(c.outputSize + 16, 0xCC);
-    DWORD returned = 0xDEAD;
+    SCOPED_TRACE(testing::Message() << std::hex << c.code << " out " << c.outSize);
+    std::vector<uint8_t> input(c.inSize + 1), reply(c.outSize + 16, 0xCC);
+    DWORD returned = 0;
     const DWORD error =
-        Control(drive, c.code, c.input.empty() ? nullptr : c.input.data(),
-                static_cast<DWORD>(c.input.size()), c.outputSize == 0 ? nullptr : reply.data(),
-                c.outputSize, &returned);
-    EXPECT_EQ(readOnly ? c.readOnlyError : c.readWriteError, error);
+        Control(drive, c.code, input.data(), c.inSize, reply.data(), c.outSize, &returned);
+    EXPECT_EQ(readOnly ? c.readOnlyError : c.error, error);
     if (error == 0) {
       EXPECT_EQ(c.returned, returned);
     }
-    if (c.check != nullptr) c.check(reply.data(), 24 * kSector, mounted.number());
-    // Nothing is written past what was answered.
-    for (size_t i = c.outputSize; i < reply.size(); ++i) ASSERT_EQ(0xCC, reply[i]);
+    if (error == ERROR_MORE_DATA) {
+      EXPECT_EQ(2 * name.size(), As<USHORT>(reply));  // the length alone
+    }
+    if (error == 0) replies[c.code] = reply;
+    // Nothing past the output buffer was written; the request reached the
+    // driver.
+    EXPECT_EQ(std::vector<uint8_t>(16, 0xCC), std::vector<uint8_t>(reply.end() - 16, reply.end()));
+    EXPECT_EQ(1u, Entries(TakeLog(), kStandinMajorDeviceControl, c.code).size());
   }
-  // Each of them reached the driver.
-  const std::vector<StandinLogEntry> log = TakeLog();
-  for (const DiskControlCase& c : cases) {
-    EXPECT_FALSE(Entries(log, kStandinMajorDeviceControl, c.code).empty()) << c.name;
+  const LONGLONG size = 24 * kSector;
+  const auto geometry = As<DISK_GEOMETRY>(replies[IOCTL_DISK_GET_DRIVE_GEOMETRY]);
+  EXPECT_EQ(kSector, geometry.BytesPerSector);
+  EXPECT_EQ(size, geometry.Cylinders.QuadPart * geometry.TracksPerCylinder *
+                      geometry.SectorsPerTrack * geometry.BytesPerSector);
+  EXPECT_EQ(size,
+            As<DISK_GEOMETRY_EX>(replies[IOCTL_DISK_GET_DRIVE_GEOMETRY_EX]).DiskSize.QuadPart);
+  const auto partition = As<PARTITION_INFORMATION>(replies[IOCTL_DISK_GET_PARTITION_INFO]);
+  EXPECT_EQ(size, partition.PartitionLength.QuadPart);
+  EXPECT_EQ(0, partition.StartingOffset.QuadPart);
+  EXPECT_EQ(PARTITION_IFS, partition.PartitionType);
+  const auto partitionEx = As<PARTITION_INFORMATION_EX>(replies[IOCTL_DISK_GET_PARTITION_INFO_EX]);
+  EXPECT_EQ(PARTITION_STYLE_MBR, partitionEx.PartitionStyle);
+  EXPECT_EQ(size, partitionEx.PartitionLength.QuadPart);
+  EXPECT_EQ(size, As<GET_LENGTH_INFORMATION>(replies[IOCTL_DISK_GET_LENGTH_INFO]).Length.QuadPart);
+  EXPECT_EQ(0u, As<ULONG>(replies[IOCTL_STORAGE_CHECK_VERIFY]));  // no media change
+  const auto number = As<STORAGE_DEVICE_NUMBER>(replies[IOCTL_STORAGE_GET_DEVICE_NUMBER]);
+  EXPECT_EQ(static_cast<DEVICE_TYPE>(FILE_DEVICE_DISK), number.DeviceType);
+  EXPECT_EQ(0xFFFFFFFFu, number.PartitionNumber);  // cannot be partitioned
+  EXPECT_TRUE(As<STORAGE_HOTPLUG_INFO>(replies[IOCTL_STORAGE_GET_HOTPLUG_INFO]).DeviceHotplug);
+  // A counted UTF-16 name, the same as the unique identifier.
+  const std::wstring wide(name.begin(), name.end());
+  for (DWORD code : {kQueryDeviceName, kQueryUniqueId}) {
+    EXPECT_EQ(wide.size() * 2, As<USHORT>(replies[code]));
+    EXPECT_EQ(0, memcmp(replies[code].data() + 2, wide.data(), wide.size() * 2));
   }
 }
 
@@ -1128,104 +926,57 @@ INSTANTIATE_TEST_SUITE_P(ReadWriteAndReadOnly, StandinDriverDiskControls, testin
 // ---------------------------------------------------------------------------
 // Dismount.
 
-// Logon sessions chosen through the test control code; all 64 bits of a
-// session count, and the low halves of these two are equal.
-constexpr uint64_t kAlice = 0x0000000100004321ull;
-constexpr uint64_t kBob = 0x0000000200004321ull;
-constexpr uint64_t kCarol = 0x77;
+// Logon sessions chosen through the test control code; all 64 bits count,
+// and the low halves of Alice's and Bob's are equal.
+constexpr uint64_t kAlice = 0x0000000100004321ull, kBob = 0x0000000200004321ull, kCarol = 0x77;
 
+// The owner's session (its low half) that a query of the drive answers.
 DWORD QueryOwner(char letter, uint32_t* owner) {
-  Handle drive = OpenDrive(letter, GENERIC_READ);
-  VolumeControlRecord reply;
-  memset(&reply, 0, sizeof reply);
-  DWORD error = Control(drive, IOCTL_VD_QUERY_VOLUME, nullptr, 0, &reply, sizeof reply);
+  VolumeControlRecord reply = {};
+  DWORD error = Control(OpenDrive(letter, GENERIC_READ), IOCTL_VD_QUERY_VOLUME, nullptr, 0, &reply,
+                        sizeof reply);
   *owner = reply.logonSessionId;
   return error;
 }
 
-TEST_F(StandinDriver, TheSessionOfAMountDismountAndQueryIsTheCallersNotTheRequests) {
-  VolumeFile volume = MakeVolumeFile("sessions.vmv", kAes256, VD_HEADER_IN_VOLUME_FILE, 8);
-  ASSERT_EQ(0u, ChooseCaller(kAlice, false));
-  // The request names Bob's session: the volume is Alice's all the same.
-  VolumeControlRecord request = MountRequest(volume, 'D', false);
-  request.logonSessionId = static_cast<uint32_t>(kBob);
-  int8_t number = -1;
-  ASSERT_EQ(0u, SendMount(request, &number));
-  char drive[3] = {'D', ':', '\0'};
-  ASSERT_TRUE(DefineDosDeviceA(DDD_RAW_TARGET_PATH, drive, VolumeDeviceName(number).c_str()));
-  uint32_t owner = 0;
-  ASSERT_EQ(0u, QueryOwner('D', &owner));
-  EXPECT_EQ(static_cast<uint32_t>(kAlice), owner);
-
-  // Bob neither queries it, nor reads or sets its idle counter, nor
-  // dismounts it, whatever session his request names.
-  ASSERT_EQ(0u, ChooseCaller(kBob, false));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), QueryOwner('D', &owner));
-  Handle idle = OpenDrive('D');
-  IdleCounter counter = 5;
-  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED),
-            Control(idle, IOCTL_VD_GET_IDLE, nullptr, 0, &counter, sizeof counter));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED),
-            Control(idle, IOCTL_VD_SET_IDLE, &counter, sizeof counter, nullptr, 0));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED),
-            SendDismount('D', static_cast<uint32_t>(kAlice)));
-  // Another letter: nothing there.
-  ASSERT_EQ(0u, ChooseCaller(kAlice, false));
-  EXPECT_NE(0u, SendDismount('G', static_cast<uint32_t>(kAlice)));
-  Handle open = OpenDrive('D');
-  ASSERT_TRUE(open.valid());
-  std::vector<uint8_t> data(kSector);
-  DWORD got = 0;
-  EXPECT_EQ(0u, ReadAt(open, 0, &data, &got));
-
-  // An administrator of another session queries it.
-  ASSERT_EQ(0u, ChooseCaller(kCarol, true));
-  ASSERT_EQ(0u, QueryOwner('D', &owner));
-  EXPECT_EQ(static_cast<uint32_t>(kAlice), owner);
-
-  // Alice dismounts it, the letter in either case and the request's session
-  // field unread. A handle still open serves nothing more.
-  ASSERT_EQ(0u, ChooseCaller(kAlice, false));
-  EXPECT_EQ(0u, SendDismount('d', 0));
-  EXPECT_FALSE(OpenDrive('D').valid());
-  EXPECT_NE(0u, ReadAt(open, 0, &data, &got));
-  EXPECT_NE(0u, WriteAt(open, 0, data));
-  EXPECT_NE(0u, SendDismount('D', 0));
-  ASSERT_TRUE(DefineDosDeviceA(DDD_REMOVE_DEFINITION, drive, nullptr));
-
-  // The file was closed: it opens without sharing now.
-  Handle exclusive(CreateFileA(volume.path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                               OPEN_EXISTING, 0, nullptr));
-  EXPECT_TRUE(exclusive.valid());
-}
-
-TEST_F(StandinDriver, ADismountTakesItsOwnSessionsVolumeAndAnAdministratorAnyOther) {
-  VolumeFile first = MakeVolumeFile("letter-1.vmv", kAes128, VD_HEADER_EXTERNAL, 8);
-  VolumeFile second = MakeVolumeFile("letter-2.vmv", kAes128, VD_HEADER_EXTERNAL, 8);
-  // Alice and Bob both mount on O (drive letters are per session on
-  // Windows); here Bob's volume is reached through P.
-  ASSERT_EQ(0u, ChooseCaller(kAlice, false));
-  MountedDrive alices(first, 'O');
-  ASSERT_TRUE(alices.ok());
-  ASSERT_EQ(0u, ChooseCaller(kBob, false));
-  int8_t number = -1;
-  ASSERT_EQ(0u, SendMount(MountRequest(second, 'O', false), &number));
-  char bobs[3] = {'P', ':', '\0'};
-  ASSERT_TRUE(DefineDosDeviceA(DDD_RAW_TARGET_PATH, bobs, VolumeDeviceName(number).c_str()));
-
-  // Bob's dismount of O takes his own volume only.
-  EXPECT_EQ(0u, SendDismount('O', 0));
-  EXPECT_FALSE(OpenDrive('P').valid());
-  ASSERT_TRUE(DefineDosDeviceA(DDD_REMOVE_DEFINITION, bobs, nullptr));
-  ASSERT_EQ(0u, ChooseCaller(kAlice, false));
+TEST_F(StandinDriver, SessionsComeFromTheCallersTokenNeverFromTheRequest) {
+  VolumeFile alices = MakeVolumeFile("alice.vmv", kAes256, VD_HEADER_IN_VOLUME_FILE, 8);
+  VolumeFile bobs = MakeVolumeFile("bob.vmv", kAes256, VD_HEADER_EXTERNAL, 8);
+  const DWORD kDenied = ERROR_ACCESS_DENIED;
+  ASSERT_EQ(0u, ChooseCaller(true, kAlice));
+  MountedDrive mounted(alices, 'O');  // the request names the session kSession
+  ASSERT_TRUE(mounted.ok());
+  Handle open = mounted.Open();
   uint32_t owner = 0;
   ASSERT_EQ(0u, QueryOwner('O', &owner));
-  // Nor can he take Alice's; an administrator can.
-  ASSERT_EQ(0u, ChooseCaller(kBob, false));
-  EXPECT_EQ(static_cast<DWORD>(ERROR_ACCESS_DENIED), SendDismount('O', 0));
-  ASSERT_EQ(0u, ChooseCaller(kCarol, true));
+  EXPECT_EQ(static_cast<uint32_t>(kAlice), owner);
+
+  // Bob neither queries Alice's volume, nor reads its idle counter, nor
+  // dismounts it, whatever session his request names.
+  ASSERT_EQ(0u, ChooseCaller(true, kBob));
+  EXPECT_EQ(kDenied, QueryOwner('O', &owner));
+  IdleCounter idle = 0;
+  EXPECT_EQ(kDenied, Control(open, IOCTL_VD_GET_IDLE, nullptr, 0, &idle, sizeof idle));
+  EXPECT_EQ(kDenied, SendDismount('O', static_cast<uint32_t>(kAlice)));
+  // His own volume on O (drive letters are per session on Windows) is the
+  // one his dismount of O takes; then only Alice's is left there.
+  int8_t number = -1;
+  ASSERT_EQ(0u, SendMount(MountRequest(bobs, 'O', false), &number));
+  EXPECT_EQ(0u, SendDismount('o', 0));
+  EXPECT_EQ(kDenied, SendDismount('O', 0));
+  EXPECT_NE(0u, SendDismount('G', 0));
+
+  // An administrator of another session queries and dismounts it. A handle
+  // still open serves nothing more, and the file is closed.
+  ASSERT_EQ(0u, ChooseCaller(true, kCarol, true));
+  ASSERT_EQ(0u, QueryOwner('O', &owner));
   EXPECT_EQ(0u, SendDismount('O', 0));
-  EXPECT_FALSE(OpenDrive('O').valid());
+  std::vector<uint8_t> data(kSector);
+  DWORD got = 0;
+  EXPECT_NE(0u, ReadAt(open, 0, &data, &got));
+  EXPECT_TRUE(Handle(CreateFileA(alices.path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                 OPEN_EXISTING, 0, nullptr))
+                  .valid());
 }
 
 TEST_F(StandinDriver, AMountedVolumeFileCannotBeWrittenByOthers) {
@@ -1381,34 +1132,19 @@ TEST_F(StandinDriver, TheShippedDriverAnswersItsVersionButNoTestCode) {
   ASSERT_TRUE(StartDriverService(DriverPath(VM_SHIPPED_DRIVER_PATH)));
   {
     Handle control = OpenControlDevice();
-    ASSERT_TRUE(control.valid());
     DriverVersion version = {-1, -1, -1};
     EXPECT_EQ(0u, Control(control, IOCTL_VD_GET_VERSION, nullptr, 0, &version, sizeof version));
     EXPECT_EQ(kStandinVersionMajor, version.major);
-    // Neither the log, nor an injected failure, nor a chosen caller.
-    std::vector<StandinLogEntry> entries(4);
-    const StandinTestRequest requests[] = {
-        {kStandinTakeLog, 0, 0, 0, 0},
-        {kStandinFailRequests, kStandinMajorRead, 0, kStatusDeviceBusy, 1},
-        {kStandinChooseCaller, 0, 0, 0, 0, 1, 1, kCarol},
-    };
-    for (const StandinTestRequest& request : requests) {
-      EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_FUNCTION),
-                Control(control, IOCTL_VD_STANDIN_TEST, &request, sizeof request, entries.data(),
-                        static_cast<DWORD>(entries.size() * sizeof(StandinLogEntry))))
-          << request.command;
+    // Neither the log, nor an injected failure, nor a chosen caller, nor a DACL.
+    for (uint32_t command :
+         {kStandinTakeLog, kStandinFailRequests, kStandinChooseCaller, kStandinReadSecurity}) {
+      StandinTestRequest request = {command, kStandinMajorRead, 0, kStatusDeviceBusy, 1, 1, 1, 1};
+      uint8_t reply[sizeof(StandinLogEntry)];
+      EXPECT_EQ(
+          static_cast<DWORD>(ERROR_INVALID_FUNCTION),
+          Control(control, IOCTL_VD_STANDIN_TEST, &request, sizeof request, reply, sizeof reply))
+          << command;
     }
-  }
-  // It mounts and serves a volume like the test variant.
-  VolumeFile volume = MakeVolumeFile("shipped.vmv", kAes256, VD_HEADER_IN_VOLUME_FILE, 8);
-  {
-    MountedDrive mounted(volume, 'S');
-    ASSERT_TRUE(mounted.ok()) << mounted.error();
-    Handle drive = mounted.Open();
-    std::vector<uint8_t> data(8 * kSector);
-    DWORD got = 0;
-    ASSERT_EQ(0u, ReadAt(drive, 0, &data, &got));
-    EXPECT_TRUE(data == PlainSectors(0, 8));
   }
   RemoveService();
   ASSERT_TRUE(StartDriverService());
