@@ -894,6 +894,11 @@ TEST_P(StandinDriverDiskControls, AnswerWhatADiskAnswers) {
     EXPECT_EQ(1u, Entries(TakeLog(), kStandinMajorDeviceControl, c.code).size());
   }
   const LONGLONG size = 24 * kSector;
+  VERIFY_INFORMATION pastTheEnd = {};
+  pastTheEnd.StartingOffset.QuadPart = size - kSector;
+  pastTheEnd.Length = 2 * kSector;
+  EXPECT_EQ(static_cast<DWORD>(ERROR_SECTOR_NOT_FOUND),
+            Control(drive, IOCTL_DISK_VERIFY, &pastTheEnd, sizeof pastTheEnd, nullptr, 0));
   const auto geometry = As<DISK_GEOMETRY>(replies[IOCTL_DISK_GET_DRIVE_GEOMETRY]);
   EXPECT_EQ(kSector, geometry.BytesPerSector);
   EXPECT_EQ(size, geometry.Cylinders.QuadPart * geometry.TracksPerCylinder *
