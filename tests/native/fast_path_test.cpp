@@ -33,17 +33,23 @@ std::vector<uint8_t> RandomBytes(size_t size, uint32_t seed) {
 
 class FastPathTest : public ::testing::Test {
  protected:
-  void TearDown() override { SetFastPathsEnabled(true); }
+  void TearDown() override {
+    SetFastPathsEnabled(true);
+    SetVaesEnabled(true);
+  }
 
-  // Runs `compute` once on the fast paths and once on the portable path.
+  // Runs `compute` on the portable path and on the fast paths twice, with
+  // VAES and without it (AES-NI), and expects the same bytes every time.
   template <typename Compute>
   static void ExpectSameBothWays(const Compute& compute) {
-    SetFastPathsEnabled(true);
-    const auto fast = compute();
     SetFastPathsEnabled(false);
     const auto portable = compute();
     SetFastPathsEnabled(true);
-    EXPECT_EQ(ToHex(fast), ToHex(portable));
+    for (bool vaes : {true, false}) {
+      SetVaesEnabled(vaes);
+      EXPECT_EQ(ToHex(compute()), ToHex(portable)) << (vaes ? "with VAES" : "without VAES");
+    }
+    SetVaesEnabled(true);
   }
 };
 
@@ -51,9 +57,16 @@ TEST_F(FastPathTest, DisablingTurnsEveryFastPathOff) {
   SetFastPathsEnabled(false);
   EXPECT_FALSE(UseAesNi());
   EXPECT_FALSE(UseShaNi());
+  EXPECT_FALSE(UseVaes());
   EXPECT_FALSE(FastPathsEnabled());
   SetFastPathsEnabled(true);
   EXPECT_TRUE(FastPathsEnabled());
+  SetVaesEnabled(false);
+  EXPECT_FALSE(UseVaes());
+  SetVaesEnabled(true);
+  EXPECT_TRUE(!UseVaes() || UseAesNi());
+  if (!UseVaes())
+    std::printf("note: no VAES here; AES compares the AES-NI path with the portable one only\n");
   if (!UseAesNi())
     std::printf("note: no AES-NI here; AES compares the portable path with itself\n");
   if (!UseShaNi())
@@ -139,7 +152,8 @@ TEST_F(FastPathTest, Pbkdf2WithTheHeaderParameters) {
 }
 
 // Sector counts around the eight- and four-sector groups of the AES-NI path,
-// and first sectors that make the numbers cross 2^32 and wrap at 2^64.
+// the sixteen-sector groups of the VAES path and the sixteen IVs computed at
+// a time, and first sectors that make the numbers cross 2^32 and wrap at 2^64.
 class FastSectorTest : public FastPathTest, public ::testing::WithParamInterface<int> {
  protected:
   void SetUp() override {
@@ -152,7 +166,8 @@ class FastSectorTest : public FastPathTest, public ::testing::WithParamInterface
     FastPathTest::TearDown();
   }
 
-  static constexpr uint32_t kCounts[] = {1, 2, 3, 4, 5, 7, 8, 9, 12, 13, 15, 16, 17, 31, 33};
+  static constexpr uint32_t kCounts[] = {1,  2,  3,  4,  5,  7,  8,  9,  12, 13,
+                                         15, 16, 17, 31, 32, 33, 47, 48, 61};
   static constexpr uint64_t kFirstSectors[] = {0, 0xFFFFFFFFull - 6, 0x123456789ull,
                                                0xFFFFFFFFFFFFFFFFull - 4};
   BodyCipher cipher;
@@ -196,7 +211,7 @@ TEST_P(FastSectorTest, DecryptionGivesTheSameBytesAndRestoresThePlaintext) {
 // definition: IV from the public SHA-1 interface, then CBC of one sector.
 TEST_P(FastSectorTest, FastRunEqualsSectorsByDefinition) {
   const uint64_t first = 0xFFFFFFFFull - 3;
-  const uint32_t count = 11;
+  const uint32_t count = 27;
   const std::vector<uint8_t> plaintext = RandomBytes(count * kSectorSize, 5);
   std::vector<uint8_t> run = plaintext;
   BodyCipherEncrypt(&cipher, run.data(), first, count);
