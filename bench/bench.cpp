@@ -572,9 +572,16 @@ void PrintSummary(bool aesMatches) {
     const std::string creation = "create-without-disk/" + name;
     Line("create " + name + " without disk", creation, "sectors/" + name + "/ours-fast", false,
          "speed >= 1.7x", CreationFeatures(algorithm));
-    if (!g_coresBusy[creation].empty()) {
-      printf("%-34s against one core's sector speed; the creation had %.2f of %u cores\n", "",
-             Median(g_coresBusy[creation]), std::thread::hardware_concurrency());
+    const Figure created = FigureOf(creation), oneCore = FigureOf("sectors/" + name + "/ours-fast");
+    if (created.present && oneCore.present && !g_coresBusy[creation].empty()) {
+      // Speed per core that the creation had, against one core's: below 1
+      // when the threads cost more than the sectors they encrypt.
+      const double cores = Median(g_coresBusy[creation]);
+      const double perCore = (g_bytes[creation] / created.median / cores) /
+                             (g_bytes["sectors/" + name + "/ours-fast"] / oneCore.median);
+      printf("%-34s against one core's sector speed; the creation had %.2f of %u cores,\n", "",
+             cores, std::thread::hardware_concurrency());
+      printf("%-34s %.2fx one core's speed for each core it had\n", "", perCore);
     }
   }
   for (int algorithm : kAlgorithms) CreateLine(algorithm);
