@@ -51,6 +51,8 @@ void SectorIv(const uint8_t* seed, uint32_t seedSize, uint64_t sector,
   SectorIvs(seed, seedSize, sector, 1, digests);
 }
 
+// The kernel build (VM_KERNEL_MODE) leaves the VAES path out: see
+// crypto/aes_vaes.h.
 void EncryptSectorsAes(const AesContext* ctx, const uint8_t ivSeed[16], uint8_t* data,
                        uint64_t firstSector, uint32_t sectorCount) {
 #if !defined(VM_KERNEL_MODE)

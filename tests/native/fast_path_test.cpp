@@ -151,6 +151,60 @@ TEST_F(FastPathTest, Pbkdf2WithTheHeaderParameters) {
   });
 }
 
+// A sector's IV digest by its definition, from the public SHA-1 interface:
+// SHA-1(seed || sector number as 8 little-endian bytes).
+std::vector<uint8_t> IvByDefinition(const uint8_t* seed, uint32_t seedSize, uint64_t sector) {
+  uint8_t sectorNumber[8];
+  for (int b = 0; b < 8; ++b) sectorNumber[b] = (uint8_t)(sector >> (8 * b));
+  std::vector<uint8_t> digest(kSha1DigestSize);
+  Sha1Context hash;
+  Sha1Init(&hash);
+  Sha1Update(&hash, seed, seedSize);
+  Sha1Update(&hash, sectorNumber, sizeof sectorNumber);
+  Sha1Final(&hash, digest.data());
+  return digest;
+}
+
+// Every batch size of the IVs, computed side by side with the SHA
+// extensions or one by one, and both seed sizes.
+TEST_F(FastPathTest, SectorIvBatchesMatchTheirDefinition) {
+  const std::vector<uint8_t> seed = RandomBytes(16, 31);
+  const uint64_t first = 0xFFFFFFFFull - 5;
+  for (bool fast : {true, false}) {
+    SetFastPathsEnabled(fast);
+    for (uint32_t seedSize : {8u, 16u}) {
+      for (uint32_t count = 1; count <= kMaxSectorIvBatch; ++count) {
+        SCOPED_TRACE(testing::Message() << (fast ? "fast" : "portable") << ", seed " << seedSize
+                                        << ", count " << count);
+        uint8_t digests[kMaxSectorIvBatch][kSha1DigestSize];
+        SectorIvs(seed.data(), seedSize, first, count, digests);
+        for (uint32_t i = 0; i < count; ++i) {
+          EXPECT_EQ(ToHex(digests[i], kSha1DigestSize),
+                    ToHex(IvByDefinition(seed.data(), seedSize, first + i)));
+        }
+      }
+    }
+  }
+}
+
+// The processor features that Linux reports (it hides those the kernel does
+// not save, such as AVX without XSAVE) decide the fast paths.
+TEST_F(FastPathTest, DetectionAgreesWithTheKernelsFlags) {
+  std::ifstream cpuinfo("/proc/cpuinfo");
+  std::string line;
+  while (std::getline(cpuinfo, line) && line.rfind("flags", 0) != 0) {
+  }
+  if (line.empty()) GTEST_SKIP() << "no /proc/cpuinfo flags here";
+  line += ' ';
+  auto has = [&](const char* flag) {
+    return line.find(' ' + std::string(flag) + ' ') != line.npos;
+  };
+  const bool sse = has("sse4_1") && has("ssse3");
+  EXPECT_EQ(UseAesNi(), sse && has("aes"));
+  EXPECT_EQ(UseShaNi(), sse && has("sha_ni"));
+  EXPECT_EQ(UseVaes(), sse && has("aes") && has("avx2") && has("vaes"));
+}
+
 // Sector counts around the eight- and four-sector groups of the AES-NI path,
 // the sixteen-sector groups of the VAES path and the sixteen IVs computed at
 // a time, and first sectors that make the numbers cross 2^32 and wrap at 2^64.
@@ -219,20 +273,14 @@ TEST_P(FastSectorTest, FastRunEqualsSectorsByDefinition) {
   const bool aes = AlgorithmIsAes(GetParam());
   for (uint32_t i = 0; i < count; ++i) {
     SCOPED_TRACE(i);
-    uint8_t sectorNumber[8];
-    for (int b = 0; b < 8; ++b) sectorNumber[b] = (uint8_t)((first + i) >> (8 * b));
-    uint8_t iv[kSha1DigestSize];
-    Sha1Context hash;
-    Sha1Init(&hash);
-    Sha1Update(&hash, cipher.ivSeed, aes ? 16 : 8);
-    Sha1Update(&hash, sectorNumber, sizeof sectorNumber);
-    Sha1Final(&hash, iv);
+    std::vector<uint8_t> iv = IvByDefinition(cipher.ivSeed, aes ? 16 : 8, first + i);
     std::vector<uint8_t> sector(plaintext.begin() + i * kSectorSize,
                                 plaintext.begin() + (i + 1) * kSectorSize);
     if (aes) {
-      AesCbcEncrypt(&cipher.aes, iv, sector.data(), kSectorSize / kAesBlockSize);
+      AesCbcEncrypt(&cipher.aes, iv.data(), sector.data(), kSectorSize / kAesBlockSize);
     } else {
-      BlowfishCbcEncrypt(&cipher.blowfish, iv, sector.data(), kSectorSize / kBlowfishBlockSize);
+      BlowfishCbcEncrypt(&cipher.blowfish, iv.data(), sector.data(),
+                         kSectorSize / kBlowfishBlockSize);
     }
     EXPECT_EQ(ToHex(sector), ToHex(run.data() + i * kSectorSize, kSectorSize));
   }
