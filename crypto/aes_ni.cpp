@@ -24,22 +24,17 @@ VM_AES_TARGET void LoadRoundKeys(const uint32_t* words, int rounds, __m128i keys
   }
 }
 
-VM_AES_TARGET inline __m128i LoadSectorIv(const uint8_t ivSeed[16], uint64_t sector) {
-  uint8_t digest[kSha1DigestSize];
-  SectorIv(ivSeed, kAesSeedSize, sector, digest);
-  __m128i iv = _mm_loadu_si128((const __m128i*)digest);
-  SecureWipe(digest, sizeof digest);
-  return iv;
-}
-
 // `Lanes` consecutive sectors, block by block: the same block of every
 // sector goes through each round together. The loops over the lanes are
 // unrolled so that every lane's block stays in a register.
 template <int Lanes>
 VM_AES_TARGET inline void EncryptLanes(const __m128i* keys, int rounds, const uint8_t ivSeed[16],
                                        uint8_t* data, uint64_t sector) {
+  uint8_t digests[Lanes][kSha1DigestSize];
+  SectorIvs(ivSeed, kAesSeedSize, sector, Lanes, digests);
   __m128i chain[Lanes];
-  for (int l = 0; l < Lanes; ++l) chain[l] = LoadSectorIv(ivSeed, sector + (uint64_t)l);
+  for (int l = 0; l < Lanes; ++l) chain[l] = _mm_loadu_si128((const __m128i*)digests[l]);
+  SecureWipe(digests, sizeof digests);
   for (uint32_t block = 0; block < kBlocksPerSector; ++block) {
     __m128i x[Lanes];
 #pragma GCC unroll 8
@@ -112,9 +107,17 @@ VM_AES_TARGET void AesNiDecryptSectors(const AesContext* ctx, const uint8_t ivSe
   __m128i keys[kMaxRounds + 1];
   const int rounds = ctx->roundCount;
   LoadRoundKeys(ctx->decryptionRoundKeys, rounds, keys);
-  for (uint64_t sector = firstSector; sectorCount > 0; --sectorCount, ++sector) {
-    DecryptSector(keys, rounds, LoadSectorIv(ivSeed, sector), data);
-    data += kSectorSize;
+  uint8_t digests[kMaxSectorIvBatch][kSha1DigestSize];
+  while (sectorCount > 0) {
+    const uint32_t batch = sectorCount < kMaxSectorIvBatch ? sectorCount : kMaxSectorIvBatch;
+    SectorIvs(ivSeed, kAesSeedSize, firstSector, batch, digests);
+    for (uint32_t i = 0; i < batch; ++i) {
+      DecryptSector(keys, rounds, _mm_loadu_si128((const __m128i*)digests[i]), data);
+      data += kSectorSize;
+    }
+    firstSector += batch;
+    sectorCount -= batch;
   }
+  SecureWipe(digests, sizeof digests);
   SecureWipe(keys, sizeof keys);
 }

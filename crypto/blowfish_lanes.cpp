@@ -31,13 +31,13 @@ VM_SCALAR_LANES void EncryptLanes(const BlowfishContext* ctx, const uint8_t ivSe
                                   uint8_t* data, uint64_t sector) {
   // The running CBC chain of each sector, as the two little-endian words.
   uint32_t left[Lanes], right[Lanes];
+  uint8_t digests[Lanes][kSha1DigestSize];
+  SectorIvs(ivSeed, kBlowfishSeedSize, sector, Lanes, digests);
   for (int x = 0; x < Lanes; ++x) {
-    uint8_t digest[kSha1DigestSize];
-    SectorIv(ivSeed, kBlowfishSeedSize, sector + (uint64_t)x, digest);
-    left[x] = LoadLittleEndian32(digest);
-    right[x] = LoadLittleEndian32(digest + 4);
-    SecureWipe(digest, sizeof digest);
+    left[x] = LoadLittleEndian32(digests[x]);
+    right[x] = LoadLittleEndian32(digests[x] + 4);
   }
+  SecureWipe(digests, sizeof digests);
   for (uint32_t block = 0; block < kBlocksPerSector; ++block) {
     uint8_t* bytes[Lanes];
 #pragma GCC unroll 4

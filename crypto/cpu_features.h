@@ -5,6 +5,9 @@
 
 // AES-NI with SSE4.1, and fast paths enabled.
 bool UseAesNi();
+// VAES on 256-bit registers with AVX2, where the operating system saves the
+// ymm registers across thread switches, and fast paths and VAES enabled.
+bool UseVaes();
 // The SHA extensions with SSE4.1, and fast paths enabled.
 bool UseShaNi();
 // False after SetFastPathsEnabled(false): the fast paths in plain C++, which
@@ -13,3 +16,6 @@ bool FastPathsEnabled();
 // Turns every fast path off (false) or back on (true, the default), so that
 // tests can compare the portable code with the fast paths on one machine.
 void SetFastPathsEnabled(bool enabled);
+// Turns the VAES path alone off (false) or back on, so that the AES-NI path
+// can be compared and measured on a processor that has both.
+void SetVaesEnabled(bool enabled);

@@ -16,9 +16,16 @@ constexpr uint32_t kSectorSize = 512;
 // at most 47 bytes, so the message fits one block.
 void SectorIv(const uint8_t* seed, uint32_t seedSize, uint64_t sector,
               uint8_t digest[kSha1DigestSize]);
+// The IV digests of `count` consecutive sectors from `firstSector`, at most
+// kMaxSectorIvBatch, into digests[0 .. count - 1]; with the SHA extensions
+// several digests are computed side by side.
+constexpr uint32_t kMaxSectorIvBatch = 16;
+void SectorIvs(const uint8_t* seed, uint32_t seedSize, uint64_t firstSector, uint32_t count,
+               uint8_t (*digests)[kSha1DigestSize]);
 
-// Where the processor has AES-NI, the AES routines take the fast path of
-// crypto/aes_ni.h; Blowfish encryption interleaves four sectors
+// Where the processor has VAES, the AES routines take the fast path of
+// crypto/aes_vaes.h, else where it has AES-NI that of crypto/aes_ni.h;
+// Blowfish encryption interleaves four sectors
 // (crypto/blowfish_lanes.h) unless the fast paths are turned off.
 
 void EncryptSectorsAes(const AesContext* ctx, const uint8_t ivSeed[16], uint8_t* data,

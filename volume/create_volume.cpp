@@ -188,14 +188,6 @@ class EncryptionThreads {
   std::vector<std::thread> threads_;
 };
 
-// AES with AES-NI outruns any disk on one core; the other ciphers are spread
-// over the processor's cores.
-uint32_t EncryptionThreadCount(int algorithm) {
-  if (AlgorithmIsAes(algorithm) && UseAesNi()) return 1;
-  const uint32_t cores = std::thread::hardware_concurrency();
-  return std::clamp(cores, 1u, kMaxEncryptionThreads);
-}
-
 uint64_t ChunkOffset(uint32_t chunk) { return uint64_t{chunk} * kChunkMegabytes * kMegabyte; }
 
 // Writes the N megabytes of the body from offset 0, one megabyte per write:
@@ -234,6 +226,14 @@ BodyResult WriteBody(File& file, const BodyCipher& cipher, uint32_t sizeMb,
 }
 
 }  // namespace
+
+// AES with AES-NI outruns any disk on one core; the other ciphers are spread
+// over the processor's cores.
+uint32_t EncryptionThreadCount(int algorithm) {
+  if (AlgorithmIsAes(algorithm) && UseAesNi()) return 1;
+  const uint32_t cores = std::thread::hardware_concurrency();
+  return std::clamp(cores, 1u, kMaxEncryptionThreads);
+}
 
 bool ParseVolumeSize(std::string_view text, uint32_t* sizeMb) {
   *sizeMb = 0;

@@ -35,6 +35,10 @@ struct CreateVolumeOutcome {
 // written, with the megabytes done so far and the total N.
 using CreateProgress = std::function<void(uint32_t done, uint32_t total)>;
 
+// How many threads encrypt the body of a new volume with `algorithm`
+// (AlgorithmId) on this processor, beside the thread that writes it.
+uint32_t EncryptionThreadCount(int algorithm);
+
 // Reads a size field: decimal digits (after optional leading spaces) that
 // fit in 32 bits. Anything else reads as 0 and returns false, so that the
 // caller can warn; the range check then refuses the 0.

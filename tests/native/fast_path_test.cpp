@@ -33,17 +33,23 @@ std::vector<uint8_t> RandomBytes(size_t size, uint32_t seed) {
 
 class FastPathTest : public ::testing::Test {
  protected:
-  void TearDown() override { SetFastPathsEnabled(true); }
+  void TearDown() override {
+    SetFastPathsEnabled(true);
+    SetVaesEnabled(true);
+  }
 
-  // Runs `compute` once on the fast paths and once on the portable path.
+  // Runs `compute` on the portable path and on the fast paths twice, with
+  // VAES and without it (AES-NI), and expects the same bytes every time.
   template <typename Compute>
   static void ExpectSameBothWays(const Compute& compute) {
-    SetFastPathsEnabled(true);
-    const auto fast = compute();
     SetFastPathsEnabled(false);
     const auto portable = compute();
     SetFastPathsEnabled(true);
-    EXPECT_EQ(ToHex(fast), ToHex(portable));
+    for (bool vaes : {true, false}) {
+      SetVaesEnabled(vaes);
+      EXPECT_EQ(ToHex(compute()), ToHex(portable)) << (vaes ? "with VAES" : "without VAES");
+    }
+    SetVaesEnabled(true);
   }
 };
 
@@ -51,9 +57,16 @@ TEST_F(FastPathTest, DisablingTurnsEveryFastPathOff) {
   SetFastPathsEnabled(false);
   EXPECT_FALSE(UseAesNi());
   EXPECT_FALSE(UseShaNi());
+  EXPECT_FALSE(UseVaes());
   EXPECT_FALSE(FastPathsEnabled());
   SetFastPathsEnabled(true);
   EXPECT_TRUE(FastPathsEnabled());
+  SetVaesEnabled(false);
+  EXPECT_FALSE(UseVaes());
+  SetVaesEnabled(true);
+  EXPECT_TRUE(!UseVaes() || UseAesNi());
+  if (!UseVaes())
+    std::printf("note: no VAES here; AES compares the AES-NI path with the portable one only\n");
   if (!UseAesNi())
     std::printf("note: no AES-NI here; AES compares the portable path with itself\n");
   if (!UseShaNi())
@@ -138,8 +151,63 @@ TEST_F(FastPathTest, Pbkdf2WithTheHeaderParameters) {
   });
 }
 
+// A sector's IV digest by its definition, from the public SHA-1 interface:
+// SHA-1(seed || sector number as 8 little-endian bytes).
+std::vector<uint8_t> IvByDefinition(const uint8_t* seed, uint32_t seedSize, uint64_t sector) {
+  uint8_t sectorNumber[8];
+  for (int b = 0; b < 8; ++b) sectorNumber[b] = (uint8_t)(sector >> (8 * b));
+  std::vector<uint8_t> digest(kSha1DigestSize);
+  Sha1Context hash;
+  Sha1Init(&hash);
+  Sha1Update(&hash, seed, seedSize);
+  Sha1Update(&hash, sectorNumber, sizeof sectorNumber);
+  Sha1Final(&hash, digest.data());
+  return digest;
+}
+
+// Every batch size of the IVs, computed side by side with the SHA
+// extensions or one by one, and both seed sizes.
+TEST_F(FastPathTest, SectorIvBatchesMatchTheirDefinition) {
+  const std::vector<uint8_t> seed = RandomBytes(16, 31);
+  const uint64_t first = 0xFFFFFFFFull - 5;
+  for (bool fast : {true, false}) {
+    SetFastPathsEnabled(fast);
+    for (uint32_t seedSize : {8u, 16u}) {
+      for (uint32_t count = 1; count <= kMaxSectorIvBatch; ++count) {
+        SCOPED_TRACE(testing::Message() << (fast ? "fast" : "portable") << ", seed " << seedSize
+                                        << ", count " << count);
+        uint8_t digests[kMaxSectorIvBatch][kSha1DigestSize];
+        SectorIvs(seed.data(), seedSize, first, count, digests);
+        for (uint32_t i = 0; i < count; ++i) {
+          EXPECT_EQ(ToHex(digests[i], kSha1DigestSize),
+                    ToHex(IvByDefinition(seed.data(), seedSize, first + i)));
+        }
+      }
+    }
+  }
+}
+
+// The processor features that Linux reports (it hides those the kernel does
+// not save, such as AVX without XSAVE) decide the fast paths.
+TEST_F(FastPathTest, DetectionAgreesWithTheKernelsFlags) {
+  std::ifstream cpuinfo("/proc/cpuinfo");
+  std::string line;
+  while (std::getline(cpuinfo, line) && line.rfind("flags", 0) != 0) {
+  }
+  if (line.empty()) GTEST_SKIP() << "no /proc/cpuinfo flags here";
+  line += ' ';
+  auto has = [&](const char* flag) {
+    return line.find(' ' + std::string(flag) + ' ') != line.npos;
+  };
+  const bool sse = has("sse4_1") && has("ssse3");
+  EXPECT_EQ(UseAesNi(), sse && has("aes"));
+  EXPECT_EQ(UseShaNi(), sse && has("sha_ni"));
+  EXPECT_EQ(UseVaes(), sse && has("aes") && has("avx2") && has("vaes"));
+}
+
 // Sector counts around the eight- and four-sector groups of the AES-NI path,
-// and first sectors that make the numbers cross 2^32 and wrap at 2^64.
+// the sixteen-sector groups of the VAES path and the sixteen IVs computed at
+// a time, and first sectors that make the numbers cross 2^32 and wrap at 2^64.
 class FastSectorTest : public FastPathTest, public ::testing::WithParamInterface<int> {
  protected:
   void SetUp() override {
@@ -152,7 +220,8 @@ class FastSectorTest : public FastPathTest, public ::testing::WithParamInterface
     FastPathTest::TearDown();
   }
 
-  static constexpr uint32_t kCounts[] = {1, 2, 3, 4, 5, 7, 8, 9, 12, 13, 15, 16, 17, 31, 33};
+  static constexpr uint32_t kCounts[] = {1,  2,  3,  4,  5,  7,  8,  9,  12, 13,
+                                         15, 16, 17, 31, 32, 33, 47, 48, 61};
   static constexpr uint64_t kFirstSectors[] = {0, 0xFFFFFFFFull - 6, 0x123456789ull,
                                                0xFFFFFFFFFFFFFFFFull - 4};
   BodyCipher cipher;
@@ -196,7 +265,7 @@ TEST_P(FastSectorTest, DecryptionGivesTheSameBytesAndRestoresThePlaintext) {
 // definition: IV from the public SHA-1 interface, then CBC of one sector.
 TEST_P(FastSectorTest, FastRunEqualsSectorsByDefinition) {
   const uint64_t first = 0xFFFFFFFFull - 3;
-  const uint32_t count = 11;
+  const uint32_t count = 27;
   const std::vector<uint8_t> plaintext = RandomBytes(count * kSectorSize, 5);
   std::vector<uint8_t> run = plaintext;
   BodyCipherEncrypt(&cipher, run.data(), first, count);
@@ -204,20 +273,14 @@ TEST_P(FastSectorTest, FastRunEqualsSectorsByDefinition) {
   const bool aes = AlgorithmIsAes(GetParam());
   for (uint32_t i = 0; i < count; ++i) {
     SCOPED_TRACE(i);
-    uint8_t sectorNumber[8];
-    for (int b = 0; b < 8; ++b) sectorNumber[b] = (uint8_t)((first + i) >> (8 * b));
-    uint8_t iv[kSha1DigestSize];
-    Sha1Context hash;
-    Sha1Init(&hash);
-    Sha1Update(&hash, cipher.ivSeed, aes ? 16 : 8);
-    Sha1Update(&hash, sectorNumber, sizeof sectorNumber);
-    Sha1Final(&hash, iv);
+    std::vector<uint8_t> iv = IvByDefinition(cipher.ivSeed, aes ? 16 : 8, first + i);
     std::vector<uint8_t> sector(plaintext.begin() + i * kSectorSize,
                                 plaintext.begin() + (i + 1) * kSectorSize);
     if (aes) {
-      AesCbcEncrypt(&cipher.aes, iv, sector.data(), kSectorSize / kAesBlockSize);
+      AesCbcEncrypt(&cipher.aes, iv.data(), sector.data(), kSectorSize / kAesBlockSize);
     } else {
-      BlowfishCbcEncrypt(&cipher.blowfish, iv, sector.data(), kSectorSize / kBlowfishBlockSize);
+      BlowfishCbcEncrypt(&cipher.blowfish, iv.data(), sector.data(),
+                         kSectorSize / kBlowfishBlockSize);
     }
     EXPECT_EQ(ToHex(sector), ToHex(run.data() + i * kSectorSize, kSectorSize));
   }
