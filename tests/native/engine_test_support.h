@@ -113,6 +113,10 @@ class FaultyFileSystem : public FileSystem {
     return SystemFileSystem().Remove(path);
   }
 
+  bool SameFile(const std::string& a, const std::string& b) override {
+    return SystemFileSystem().SameFile(a, b);
+  }
+
   bool FreeSpace(const std::string& path, uint64_t* bytes) override {
     freeSpaceAsked.push_back(path);
     if (!freeSpace) return false;
