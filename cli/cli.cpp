@@ -139,6 +139,12 @@ class SecretSource {
   // passwords in its buffer, which is freed unwiped when it closes.
   SecretSource(const CliStreams& io, bool fromStdin) : io_(io), fromStdin_(fromStdin) {
     setvbuf(io_.in, nullptr, _IONBF, 0);
+    if (fromStdin_ && IsTerminal(io_.in)) {
+      fprintf(io_.err,
+              "%s: warning: --password-stdin reads the terminal with its echo on: the password "
+              "is shown as it is typed\n",
+              kProgram);
+    }
   }
 
   bool Available() const { return fromStdin_ || IsTerminal(io_.in); }
