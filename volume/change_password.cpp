@@ -111,10 +111,11 @@ ChangePasswordOutcome ChangeVolumePassword(FileSystem& fileSystem,
     return Fail(kErrorWriting);
   }
   if (!WriteVerified(*file, headerOffset, secrets.header) || !fileSystem.Remove(backupPath)) {
-    // A write that failed part-way may have left a mix of both headers, and
-    // a backup that stays would let the old password roll the change back
-    // later: put the old header back. Should that fail too, the backup stays
-    // for the next open to settle.
+    // A write that failed part-way may have torn the header, and a backup
+    // that stays beside the new header keeps the old one, which the old
+    // password still opens: put the old header back. Should that fail too,
+    // the backup stays, for the reads to open a torn header through and the
+    // next change to repair it.
     if (WriteVerified(*file, headerOffset, secrets.original)) fileSystem.Remove(backupPath);
     return Fail(kErrorWriting);
   }
