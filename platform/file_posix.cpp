@@ -99,7 +99,8 @@ class PosixFileSystem final : public FileSystem {
         flags |= O_RDONLY;
         break;
       case OpenMode::kReadNoFollow:
-        flags |= O_RDONLY | O_NOFOLLOW;
+        // Nor does it wait on a pipe planted at the name.
+        flags |= O_RDONLY | O_NOFOLLOW | O_NONBLOCK;
         break;
       case OpenMode::kReadWrite:
         flags |= O_RDWR;
@@ -118,9 +119,11 @@ class PosixFileSystem final : public FileSystem {
     }
     const int fd = OpenRetrying(path, flags);
     if (fd < 0) return nullptr;
-    // Like CreateFileA, refuse folders: only files hold volumes.
+    // Like CreateFileA, refuse folders: only files hold volumes. What is
+    // read without following links must be a plain file.
     struct stat info;
-    if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+    if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode) ||
+        (mode == OpenMode::kReadNoFollow && !S_ISREG(info.st_mode))) {
       close(fd);
       return nullptr;
     }

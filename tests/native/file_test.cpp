@@ -215,7 +215,7 @@ TEST_F(SystemFileTest, WritebackHintsLeaveTheFileAsWritten) {
 // Files created with either create mode are private to their owner whatever
 // the umask, no create writes through a symbolic link (one to a file, or a
 // dangling one), the exclusive create fails on both, and the backup reader
-// and Remove never follow one.
+// and Remove never follow one; the backup reader takes plain files only.
 TEST_F(SystemFileTest, CreatesArePrivateAndNeverGoThroughALink) {
   const std::string victim = folder.File("victim");
   WriteWholeFile(victim, {1, 2, 3});
@@ -253,6 +253,9 @@ TEST_F(SystemFileTest, CreatesArePrivateAndNeverGoThroughALink) {
   std::filesystem::create_symlink(victim, link);
   EXPECT_EQ(fileSystem.Open(link, OpenMode::kReadNoFollow), nullptr);
   EXPECT_TRUE(fileSystem.Open(victim, OpenMode::kReadNoFollow));
+  const std::string pipe = folder.File("pipe");
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  EXPECT_EQ(fileSystem.Open(pipe, OpenMode::kReadNoFollow), nullptr);  // and does not wait
   EXPECT_TRUE(fileSystem.Remove(link));
   EXPECT_EQ(ReadWholeFile(victim), (std::vector<uint8_t>{1, 2, 3}));
 }
