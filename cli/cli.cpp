@@ -283,8 +283,9 @@ int Passwd(const std::vector<std::string>& args, const CliStreams& io, FileSyste
   return Finish(io, result.outcome);
 }
 
-// What `info` tells of a password change backup beside the header's file.
-void ReportBackup(FILE* stream, const std::string& headerFile, BackupState backup) {
+// What `info` tells of a password change backup beside the header's file,
+// after the header was opened or not.
+void ReportBackup(FILE* stream, const std::string& headerFile, BackupState backup, bool opened) {
   const std::string backupPath = HeaderBackupPath(headerFile);
   switch (backup) {
     case BackupState::kNone:
@@ -297,8 +298,11 @@ void ReportBackup(FILE* stream, const std::string& headerFile, BackupState backu
       return;
     case BackupState::kTorn:
       fprintf(stream,
-              "Header backup: the header was torn by an interrupted password change and was "
-              "opened through %s; nothing was written (a password change repairs it)\n",
+              opened ? "Header backup: the header was torn by an interrupted password change and "
+                       "was opened through %s; nothing was written (a password change repairs "
+                       "it)\n"
+                     : "Header backup: the header is torn by an interrupted password change; "
+                       "neither copy in %s opens with this password\n",
               backupPath.c_str());
       return;
     case BackupState::kForeign:
@@ -330,7 +334,7 @@ int Info(const std::vector<std::string>& args, const CliStreams& io, FileSystem&
   const std::string& headerFile = headerPath.empty() ? parsed.positional[0] : headerPath;
   if (!outcome.success) {
     const int status = Finish(io, outcome);
-    ReportBackup(io.err, headerFile, info.backup);
+    ReportBackup(io.err, headerFile, info.backup, false);
     return status;
   }
   fprintf(io.out, "Algorithm: %s\n", AlgorithmName(info.algorithm));
@@ -344,7 +348,7 @@ int Info(const std::vector<std::string>& args, const CliStreams& io, FileSystem&
     fprintf(io.out, " (%" PRIu64 " MB)", info.bodySize / kMegabyte);
   }
   fputc('\n', io.out);
-  ReportBackup(io.out, headerFile, info.backup);
+  ReportBackup(io.out, headerFile, info.backup, true);
   return kExitSuccess;
 }
 
