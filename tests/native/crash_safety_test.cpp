@@ -18,6 +18,8 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "crypto/aes.h"
+#include "crypto/hmac.h"
 #include "driver/mount_command.h"
 #include "driver_test_fakes.h"
 #include "engine_test_support.h"
@@ -398,6 +400,43 @@ TEST(HeaderRepairTest, BackupsThatFitNoTornHeaderAreIgnored) {
                        .outcome.success);
       EXPECT_TRUE(FilesIn(folder.Folder()) == before);
     }
+  }
+}
+
+// An AES-128 header opened with `password`, sealed again under it as its
+// plaintext stands, whatever that holds.
+std::vector<uint8_t> SealedAsItStands(std::vector<uint8_t> opened, const std::string& password) {
+  uint8_t key[kDerivedKeySize];
+  Pbkdf2HmacSha1(Bytes(password), static_cast<int32_t>(password.size()), opened.data(), kSaltSize,
+                 kPbkdf2Iterations, key, kDerivedKeySize);
+  HmacSha1(opened.data() + kSealedOffset, kSealedSize, key, kMacSize, opened.data() + kMacOffset);
+  AesContext aes;
+  EXPECT_EQ(AesSetKey(&aes, key, 128), 0);
+  AesCbcEncrypt(&aes, opened.data() + kHeaderIvOffset, opened.data() + kSealedOffset,
+                kSealedSize / 16);
+  return opened;
+}
+
+// A torn header whose new copy opens with its password but is not as a
+// change seals one (a signature or reserved byte changed): that copy is
+// never used; the old copy still is.
+TEST(HeaderRepairTest, CopiesThatAreNotWellFormedAreNotUsed) {
+  InterruptedChange change;
+  for (const uint32_t offset : {kSignatureOffset, kReservedOffset + kReservedSize - 1}) {
+    SCOPED_TRACE(offset);
+    std::vector<uint8_t> opened = change.newHeader;
+    ASSERT_EQ(OpenHeader(opened.data(), Bytes(kNew), sizeof kNew - 1), kAes128);
+    opened[offset] ^= 1;
+    const std::vector<uint8_t> odd = SealedAsItStands(opened, kNew);
+    ASSERT_EQ(Keys(odd, kNew), Keys(change.oldHeader, kOld));  // it does open
+    TempFolder folder;
+    const std::string path =
+        WriteHeaderFile(folder, false, InterruptedChange::Torn(odd, change.oldHeader, 1024));
+    std::vector<uint8_t> backup = change.oldHeader;
+    backup.insert(backup.end(), odd.begin(), odd.end());
+    WriteWholeFile(HeaderBackupPath(path), backup);
+    EXPECT_TRUE(OpenAfterCrash(path, kNew).empty());
+    EXPECT_EQ(OpenAfterCrash(path, kOld), Keys(change.oldHeader, kOld));
   }
 }
 
