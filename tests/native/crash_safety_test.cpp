@@ -311,8 +311,9 @@ struct InterruptedChange {
 std::string WriteHeaderFile(const TempFolder& folder, bool external,
                             const std::vector<uint8_t>& header) {
   const std::string path = folder.File(external ? "volume.ehb" : "volume.vmv");
-  std::vector<uint8_t> bytes(external ? 0 : 4096, 0x6B);
-  bytes.insert(bytes.end(), header.begin(), header.end());
+  const size_t body = external ? 0 : 4096;
+  std::vector<uint8_t> bytes(body + header.size(), 0x6B);
+  std::copy(header.begin(), header.end(), bytes.begin() + static_cast<ptrdiff_t>(body));
   WriteWholeFile(path, bytes);
   return path;
 }
