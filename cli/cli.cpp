@@ -66,7 +66,9 @@ constexpr char kInfoUsage[] =
     "Usage: velmorcrypt-cli info VOLUME [OPTIONS]\n"
     "\n"
     "Opens the header of VOLUME with the password and shows the algorithm, where\n"
-    "the header lies and the size of the body. Reads only.\n"
+    "the header lies and the size of the body, and tells of a password change\n"
+    "backup left beside the header. Reads only: a header torn by an interrupted\n"
+    "password change is opened through its backup, and only passwd repairs it.\n"
     "\n"
     "Options:\n"
     "  --header FILE.ehb  the volume's external header block\n"
@@ -137,6 +139,12 @@ class SecretSource {
   // passwords in its buffer, which is freed unwiped when it closes.
   SecretSource(const CliStreams& io, bool fromStdin) : io_(io), fromStdin_(fromStdin) {
     setvbuf(io_.in, nullptr, _IONBF, 0);
+    if (fromStdin_ && IsTerminal(io_.in)) {
+      fprintf(io_.err,
+              "%s: warning: --password-stdin reads the terminal with its echo on: the password "
+              "is shown as it is typed\n",
+              kProgram);
+    }
   }
 
   bool Available() const { return fromStdin_ || IsTerminal(io_.in); }
@@ -219,6 +227,7 @@ int Create(const std::vector<std::string>& args, const CliStreams& io, FileSyste
   CreateVolumeInput input;
   input.volumePath = parsed.positional[0];
   input.headerPath = parsed.values["--header"];
+  input.replaceExisting = parsed.force;
   // A size that is no number reads as 0, which the engine refuses with its
   // own message.
   ParseVolumeSize(parsed.values["--size"], &input.sizeMb);
@@ -274,6 +283,36 @@ int Passwd(const std::vector<std::string>& args, const CliStreams& io, FileSyste
   return Finish(io, result.outcome);
 }
 
+// What `info` tells of a password change backup beside the header's file,
+// after the header was opened or not.
+void ReportBackup(FILE* stream, const std::string& headerFile, BackupState backup, bool opened) {
+  const std::string backupPath = HeaderBackupPath(headerFile);
+  switch (backup) {
+    case BackupState::kNone:
+      return;
+    case BackupState::kStale:
+      fprintf(stream,
+              "Header backup: %s is left from a finished password change; the next password "
+              "change removes it\n",
+              backupPath.c_str());
+      return;
+    case BackupState::kTorn:
+      fprintf(stream,
+              opened ? "Header backup: the header was torn by an interrupted password change and "
+                       "was opened through %s; nothing was written (a password change repairs "
+                       "it)\n"
+                     : "Header backup: the header is torn by an interrupted password change; "
+                       "neither copy in %s opens with this password\n",
+              backupPath.c_str());
+      return;
+    case BackupState::kForeign:
+      fprintf(stream,
+              "Header backup: %s fits no interrupted password change of this header; ignored\n",
+              backupPath.c_str());
+      return;
+  }
+}
+
 int Info(const std::vector<std::string>& args, const CliStreams& io, FileSystem& fileSystem) {
   Arguments parsed;
   const std::string error = Parse(args, {"--header"}, false, &parsed);
@@ -292,7 +331,12 @@ int Info(const std::vector<std::string>& args, const CliStreams& io, FileSystem&
   const Outcome outcome =
       ReadVolumeInfo(fileSystem, parsed.positional[0], headerPath, password, &info);
   WipeString(&password);
-  if (!outcome.success) return Finish(io, outcome);
+  const std::string& headerFile = headerPath.empty() ? parsed.positional[0] : headerPath;
+  if (!outcome.success) {
+    const int status = Finish(io, outcome);
+    ReportBackup(io.err, headerFile, info.backup, false);
+    return status;
+  }
   fprintf(io.out, "Algorithm: %s\n", AlgorithmName(info.algorithm));
   if (info.externalHeader) {
     fprintf(io.out, "Header: external header block %s\n", headerPath.c_str());
@@ -304,6 +348,7 @@ int Info(const std::vector<std::string>& args, const CliStreams& io, FileSystem&
     fprintf(io.out, " (%" PRIu64 " MB)", info.bodySize / kMegabyte);
   }
   fputc('\n', io.out);
+  ReportBackup(io.out, headerFile, info.backup, true);
   return kExitSuccess;
 }
 

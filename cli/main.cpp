@@ -5,6 +5,7 @@
 #include <atomic>
 
 #include "cli/cli.h"
+#include "cli/terminal.h"
 
 namespace {
 
@@ -20,6 +21,7 @@ void OnInterrupt(int signal) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  DisableCoreDumps();
   signal(SIGINT, OnInterrupt);
   signal(SIGTERM, OnInterrupt);
   const std::vector<std::string> args(argv + 1, argv + argc);

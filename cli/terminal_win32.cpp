@@ -20,6 +20,10 @@ BOOL WINAPI RestoreOnBreak(DWORD) {
 
 }  // namespace
 
+// Windows writes no core files of its own; crash dumps are a setting of the
+// machine's error reporting that a program cannot refuse.
+void DisableCoreDumps() {}
+
 bool IsTerminal(FILE* stream) {
   DWORD mode;
   return GetConsoleMode(HandleOf(stream), &mode) != 0;

@@ -3,8 +3,8 @@
 #include <memory>
 
 #include "crypto/wipe.h"
-#include "volume/change_password.h"
 #include "volume/header.h"
+#include "volume/header_backup.h"
 
 namespace {
 
@@ -21,13 +21,13 @@ struct HeaderBuffer {
   ~HeaderBuffer() { SecureWipe(bytes, sizeof bytes); }
 };
 
-// Opens the header read from the file at `path`, settling a password change
-// that was interrupted there.
+// Opens the header read from the file at `path`, through its backup when an
+// interrupted password change tore it; writes nothing.
 int Open(FileSystem& fileSystem, const std::string& path, HeaderBuffer& header,
-         const std::string& password) {
-  return OpenHeaderRecovering(fileSystem, path, header.bytes,
-                              reinterpret_cast<const uint8_t*>(password.data()),
-                              static_cast<uint32_t>(password.size()));
+         const std::string& password, BackupState* backup) {
+  return OpenHeaderReadOnly(fileSystem, path, header.bytes,
+                            reinterpret_cast<const uint8_t*>(password.data()),
+                            static_cast<uint32_t>(password.size()), backup);
 }
 
 }  // namespace
@@ -53,7 +53,7 @@ Outcome ReadVolumeInfo(FileSystem& fileSystem, const std::string& volumePath,
       return Fail("Error reading external header block.");
     }
     headerFile.reset();
-    info->algorithm = Open(fileSystem, headerPath, header, password);
+    info->algorithm = Open(fileSystem, headerPath, header, password, &info->backup);
     if (info->algorithm == 0) return Fail(kWrongPassword);
   }
   std::unique_ptr<File> volumeFile = fileSystem.Open(volumePath, OpenMode::kRead);
@@ -69,7 +69,7 @@ Outcome ReadVolumeInfo(FileSystem& fileSystem, const std::string& volumePath,
     info->bodySize = size;
   } else {
     info->bodySize = size - kHeaderSize;
-    info->algorithm = Open(fileSystem, volumePath, header, password);
+    info->algorithm = Open(fileSystem, volumePath, header, password, &info->backup);
     if (info->algorithm == 0) return Fail(kWrongPassword);
   }
   return Outcome::Success("", "Info");

@@ -6,8 +6,8 @@
 #include "driver/operations.h"
 #include "driver/records.h"
 #include "platform/path.h"
-#include "volume/change_password.h"
 #include "volume/header.h"
+#include "volume/header_backup.h"
 
 namespace {
 
@@ -41,13 +41,13 @@ void WipeString(std::string& text) {
   text.clear();
 }
 
-// Opens the header read from the file at `path`, settling a password change
-// that was interrupted there.
+// Opens the header read from the file at `path`, through its backup when an
+// interrupted password change tore it; writes nothing.
 int OpenWithPassword(FileSystem& files, const std::string& path, HeaderBuffer& header,
                      const std::string& password) {
-  return OpenHeaderRecovering(files, path, header.bytes,
-                              reinterpret_cast<const uint8_t*>(password.data()),
-                              static_cast<uint32_t>(password.size()));
+  return OpenHeaderReadOnly(files, path, header.bytes,
+                            reinterpret_cast<const uint8_t*>(password.data()),
+                            static_cast<uint32_t>(password.size()));
 }
 
 // The two ways to the header block. Each returns nullptr or the failing

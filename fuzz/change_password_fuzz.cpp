@@ -3,21 +3,27 @@
 //
 // Input: random seed (Uint32), draws before the random source fails (Byte;
 // 4 and more: never), failing file calls (Uint64 mask), flags (Byte: bit 0,
-// the file exists; bit 1, a backup left by an interrupted change lies
-// beside it), path, current password, new password, confirmation (Strings),
-// with bit 1 the backup's contents (LongString), then the file's contents
-// (the rest, any length).
+// the file exists; bit 1, a backup lies beside it; bit 2, that backup is
+// planted: the header in place followed by the backup's contents; bit 3,
+// with bit 2, the header in place is torn between the two at the sector
+// boundary that bit 4 picks), path, current password, new password,
+// confirmation (Strings), with bit 1 the backup's contents (LongString), then
+// the file's contents (the rest, any length).
 //
 // Checked:
 // - the first failing check, in the fixed order, gives its message, and no
 //   file is opened before every check has passed;
 // - no file is created but the backup, and nothing but the file and its
 //   backup changes;
+// - opening the header as the reads do (through the backup only when it is
+//   torn between the backup's copies) never changes a file;
+// - a current password that opens nothing that way writes nothing, also
+//   with a planted backup that holds a copy it opens;
 // - a failure is explained: a missing file or a failed call, a file shorter
-//   than a header, a current password that opens neither the header nor a
-//   copy in the backup, or no random bytes; a failure that wrote nothing
-//   leaves the file as it was, and one that did still lets the current
-//   password open the header (settling the backup as every open does);
+//   than a header, a current password that opens nothing, or no random
+//   bytes; a failure that wrote nothing leaves the file as it was, and one
+//   that did (on a header that starts on a sector boundary, as every volume's
+//   does) still lets the current password open the header;
 // - a success follows no refused random draw, keeps the file's size and every byte
 //   before the header, removes the backup, and the new header opens with the
 //   new password as the same algorithm with the same sealed contents (body
@@ -34,6 +40,7 @@
 #include "fuzz/memory_file_system.h"
 #include "volume/change_password.h"
 #include "volume/header.h"
+#include "volume/header_backup.h"
 
 namespace {
 
@@ -61,18 +68,21 @@ const uint8_t* Bytes(const std::string& text) {
   return reinterpret_cast<const uint8_t*>(text.data());
 }
 
-// Opens the header of `path` in `files` with `password` as a later open
-// would, settling a backup left beside it; the algorithm, with `header`
-// holding the opened header, or 0. The files are a copy: nothing fails.
+// Opens the header of `path` in `files` with `password` as every read does;
+// the algorithm, with `header` holding the opened header, or 0. The files
+// are a copy: nothing fails, and the open must change nothing.
 int OpenAsLater(Files files, const std::string& path, const std::string& password,
                 uint8_t header[kHeaderSize]) {
   const auto file = files.find(path);
   if (file == files.end() || file->second.size() < kHeaderSize) return kAlgorithmNone;
   memcpy(header, file->second.data() + file->second.size() - kHeaderSize, kHeaderSize);
   MemoryFileSystem fileSystem(UINT64_MAX, 0);
-  fileSystem.files = std::move(files);
-  return OpenHeaderRecovering(fileSystem, path, header, Bytes(password),
-                              static_cast<uint32_t>(password.size()));
+  fileSystem.files = files;
+  const int algorithm = OpenHeaderReadOnly(fileSystem, path, header, Bytes(password),
+                                           static_cast<uint32_t>(password.size()));
+  FUZZ_CHECK(fileSystem.files == files);
+  FUZZ_CHECK(fileSystem.Count("write") == 0 && fileSystem.Count("set-size") == 0);
+  return algorithm;
 }
 
 }  // namespace
@@ -91,8 +101,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   input.newPassword = fuzz.String();
   input.confirmation = fuzz.String();
   const std::string backupPath = HeaderBackupPath(input.path);
-  const std::string backup = (flags & 2) != 0 ? fuzz.LongString() : std::string();
-  const std::string original(fuzz.Rest());
+  std::string backup = (flags & 2) != 0 ? fuzz.LongString() : std::string();
+  std::string original(fuzz.Rest());
+  if ((flags & 6) == 6 && original.size() >= kHeaderSize) {
+    // A backup planted beside the file: its header, then another one.
+    const std::string inPlace = original.substr(original.size() - kHeaderSize);
+    std::string other = backup.substr(0, kHeaderSize);
+    other.resize(kHeaderSize, '\0');
+    backup = inPlace + other;
+    if ((flags & 8) != 0) {
+      const size_t torn = (flags & 16) != 0 ? 2 * kDiskSectorSize : kDiskSectorSize;
+      original.replace(original.size() - kHeaderSize, torn, other, 0, torn);
+    }
+  }
 
   // Room for the file, the backup there was, and a new backup.
   MemoryFileSystem fileSystem(original.size() + backup.size() + 2 * kHeaderSize, failMask);
@@ -161,10 +182,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } else {
     FUZZ_CHECK(fileSystem.AnyCallFailed());
   }
+  const bool opensBefore =
+      OpenAsLater(before, input.path, input.currentPassword, opened) != kAlgorithmNone;
+  if (!opensBefore) FUZZ_CHECK(after == before);
   if (fileSystem.Count("write") == 0) {
     FUZZ_CHECK(after.count(input.path) == before.count(input.path));
     if (before.count(input.path) == 1) FUZZ_CHECK(after.at(input.path) == before.at(input.path));
-  } else if (OpenAsLater(before, input.path, input.currentPassword, opened) != kAlgorithmNone) {
+  } else if (opensBefore && (original.size() - kHeaderSize) % kDiskSectorSize == 0) {
     FUZZ_CHECK(OpenAsLater(after, input.path, input.currentPassword, opened) != kAlgorithmNone);
   }
   return 0;

@@ -180,6 +180,7 @@ struct ChangeSeed {
   std::string confirmation;
   std::string contents;
   std::string backup;  // none when empty
+  uint8_t plant;       // flag bits 2 to 4: the backup is planted, the header torn
 };
 
 std::string Resealed(std::string header, const char* currentPassword, const char* newPassword) {
@@ -199,59 +200,71 @@ void ChangePasswordSeeds() {
   const std::string volume = std::string(2048, '\x5C') + SealedHeader(kBlowfish448, kPassword);
   const std::string longPassword(65, 'x');
   // A change cut short while it wrote the new header in place: its first
-  // bytes are new, the rest old, and the backup holds both.
+  // sector is new, the rest old, and the backup holds both.
   const std::string resealed = Resealed(header, kPassword, kNewPassword);
-  const std::string mixed = resealed.substr(0, 500) + header.substr(500);
+  const std::string mixed = resealed.substr(0, 512) + header.substr(512);
   const std::string backup = header + resealed;
   const std::string foreign = SealedHeader(kAes128, kPassword) + SealedHeader(kAes128, kPassword);
+  const std::string planted = SealedHeader(kAes128, "planted");
   const ChangeSeed seeds[] = {
       {"volume-file", kNeverFails, 0, true, "C:\\v\\a.vmv", kPassword, kNewPassword, kNewPassword,
-       volume, ""},
+       volume, "", 0},
       {"header-block", kNeverFails, 0, true, "a.ehb", kPassword, kNewPassword, kNewPassword, header,
-       ""},
+       "", 0},
       {"one-byte-short", kNeverFails, 0, true, "a.ehb", kPassword, kNewPassword, kNewPassword,
-       header.substr(1), ""},
+       header.substr(1), "", 0},
       {"zeros", kNeverFails, 0, true, "a.ehb", kPassword, kNewPassword, kNewPassword,
-       std::string(kHeaderSize, '\0'), ""},
+       std::string(kHeaderSize, '\0'), "", 0},
       {"wrong-password", kNeverFails, 0, true, "a.ehb", kNewPassword, kPassword, kPassword, header,
-       ""},
+       "", 0},
       {"missing-file", kNeverFails, 0, false, "a.ehb", kPassword, kNewPassword, kNewPassword,
-       header, ""},
-      {"empty-path", kNeverFails, 0, true, "", kPassword, kNewPassword, kNewPassword, header, ""},
-      {"empty-confirmation", kNeverFails, 0, true, "a.ehb", kPassword, kNewPassword, "", header,
-       ""},
+       header, "", 0},
+      {"empty-path", kNeverFails, 0, true, "", kPassword, kNewPassword, kNewPassword, header, "",
+       0},
+      {"empty-confirmation", kNeverFails, 0, true, "a.ehb", kPassword, kNewPassword, "", header, "",
+       0},
       {"current-too-long", kNeverFails, 0, true, "a.ehb", longPassword, kNewPassword, "x", header,
-       ""},
+       "", 0},
       {"new-too-long", kNeverFails, 0, true, "a.ehb", kPassword, longPassword, longPassword, header,
-       ""},
+       "", 0},
       {"size-fails", kNeverFails, 1u << 1, true, "a.ehb", kPassword, kNewPassword, kNewPassword,
-       header, ""},
-      {"backup-not-created", kNeverFails, 1u << 3, true, "a.ehb", kPassword, kNewPassword,
-       kNewPassword, header, ""},
-      {"backup-write-fails", kNeverFails, 1u << 4, true, "a.ehb", kPassword, kNewPassword,
-       kNewPassword, header, ""},
-      {"header-write-fails", kNeverFails, 1u << 7, true, "a.ehb", kPassword, kNewPassword,
-       kNewPassword, header, ""},
-      {"header-flush-fails", kNeverFails, 1u << 8, true, "a.ehb", kPassword, kNewPassword,
-       kNewPassword, header, ""},
-      {"read-back-fails", kNeverFails, 1u << 9, true, "a.ehb", kPassword, kNewPassword,
-       kNewPassword, header, ""},
-      {"no-random", 1, 0, true, "a.ehb", kPassword, kNewPassword, kNewPassword, header, ""},
+       header, "", 0},
+      {"backup-not-created", kNeverFails, 1u << 4, true, "a.ehb", kPassword, kNewPassword,
+       kNewPassword, header, "", 0},
+      {"backup-write-fails", kNeverFails, 1u << 5, true, "a.ehb", kPassword, kNewPassword,
+       kNewPassword, header, "", 0},
+      {"header-write-fails", kNeverFails, 1u << 8, true, "a.ehb", kPassword, kNewPassword,
+       kNewPassword, header, "", 0},
+      {"header-flush-fails", kNeverFails, 1u << 9, true, "a.ehb", kPassword, kNewPassword,
+       kNewPassword, header, "", 0},
+      {"read-back-fails", kNeverFails, 1u << 10, true, "a.ehb", kPassword, kNewPassword,
+       kNewPassword, header, "", 0},
+      {"no-random", 1, 0, true, "a.ehb", kPassword, kNewPassword, kNewPassword, header, "", 0},
       {"interrupted-old-password", kNeverFails, 0, true, "a.ehb", kPassword, "third", "third",
-       mixed, backup},
+       mixed, backup, 0},
       {"interrupted-new-password", kNeverFails, 0, true, "a.ehb", kNewPassword, "third", "third",
-       mixed, backup},
+       mixed, backup, 0},
       {"stale-backup", kNeverFails, 0, true, "a.ehb", kPassword, kNewPassword, kNewPassword, header,
-       foreign},
+       foreign, 0},
       {"foreign-backup", kNeverFails, 0, true, "a.ehb", kPassword, kNewPassword, kNewPassword,
-       mixed, foreign},
+       mixed, foreign, 0},
+      // Beside a volume whose header opens with kPassword, a backup of that
+      // header and one that opens with "planted"; and the header torn
+      // between the two.
+      {"planted-backup", kNeverFails, 0, true, "a.ehb", "planted", kNewPassword, kNewPassword,
+       header, planted, 4},
+      {"planted-backup-owner", kNeverFails, 0, true, "a.ehb", kPassword, kNewPassword, kNewPassword,
+       volume, planted, 4},
+      {"planted-torn", kNeverFails, 0, true, "a.ehb", "planted", kNewPassword, kNewPassword, header,
+       planted, 4 | 8},
   };
   for (const ChangeSeed& seed : seeds) {
     FuzzInputWriter writer;
     writer.Uint32(5)
         .Byte(seed.drawsBeforeFailure)
         .Uint64(seed.failMask)
-        .Byte(static_cast<uint8_t>((seed.fileExists ? 1 : 0) | (seed.backup.empty() ? 0 : 2)))
+        .Byte(static_cast<uint8_t>((seed.fileExists ? 1 : 0) | (seed.backup.empty() ? 0 : 2) |
+                                   seed.plant))
         .String(seed.path)
         .String(seed.currentPassword)
         .String(seed.newPassword)

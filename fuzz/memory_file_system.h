@@ -38,13 +38,15 @@ class MemoryFileSystem : public FileSystem {
     if (!Pass("open") || path.empty()) return nullptr;
     if (mode != OpenMode::kRead && readOnly.count(path) == 1) return nullptr;
     auto found = files.find(path);
-    if (mode == OpenMode::kCreateReadWrite) {
+    if (mode == OpenMode::kCreateExclusive && found != files.end()) return nullptr;
+    if (mode == OpenMode::kCreateReadWrite || mode == OpenMode::kCreateExclusive) {
       found = files.insert_or_assign(path, std::string()).first;
     } else if (found == files.end()) {
       return nullptr;
     }
     ++openHandles_[path];
-    return std::make_unique<MemoryFile>(this, path, &found->second, mode != OpenMode::kRead);
+    const bool writable = mode != OpenMode::kRead && mode != OpenMode::kReadNoFollow;
+    return std::make_unique<MemoryFile>(this, path, &found->second, writable);
   }
 
   // As on Windows, a file that is still open cannot be removed.
@@ -98,12 +100,15 @@ class MemoryFileSystem : public FileSystem {
       return copied == size || owner_->Fail();
     }
 
-    // A failing write, and one that fills the disk, write part of their bytes.
+    // A failing write, and one that fills the disk, write part of their
+    // bytes; a failing one the whole 512-byte sectors of its first half, as
+    // a disk that loses power in the middle of a write does.
     bool WriteAt(uint64_t offset, const void* data, uint32_t size) override {
       const bool passed = owner_->Pass("write");
       if (!writable_) return owner_->Fail();
       const uint64_t limit = MaximumSize();
-      uint64_t written = passed ? size : size / 2;
+      const uint64_t cut = (offset + size / 2) / 512 * 512;
+      uint64_t written = passed ? size : cut > offset ? cut - offset : 0;
       if (offset >= limit) {
         written = 0;
       } else if (written > limit - offset) {

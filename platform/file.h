@@ -6,6 +6,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/path.h"
+
 class File {
  public:
   virtual ~File() = default;
@@ -29,10 +31,18 @@ class File {
   virtual void WaitWriteback(uint64_t /*offset*/, uint64_t /*size*/) {}
 };
 
+// Files that the program creates are private to their owner (mode 0600 on
+// POSIX; on Windows they inherit the folder's access rules), and a name is
+// never created or replaced through a symbolic link: the link itself is
+// what gets replaced. Creating and removing a file also flushes its folder,
+// so that a power loss cannot lose the name.
 enum class OpenMode {
   kRead,             // existing file, read only, others may read
   kReadWrite,        // existing file, read and write, others may read
-  kCreateReadWrite,  // always created anew (an existing file is truncated)
+  kCreateReadWrite,  // created anew, replacing whatever lies at the name
+  kCreateExclusive,  // created anew; fails when anything lies at the name,
+                     // a dangling symbolic link too
+  kReadNoFollow,     // existing file, read only, never through a symbolic link
 };
 
 class FileSystem {
@@ -40,10 +50,16 @@ class FileSystem {
   virtual ~FileSystem() = default;
   // nullptr when the file cannot be opened or created.
   virtual std::unique_ptr<File> Open(const std::string& path, OpenMode mode) = 0;
+  // Removes the name (a symbolic link itself, never what it points to) and
+  // flushes its folder; false when either fails.
   virtual bool Remove(const std::string& path) = 0;
   // Bytes free to the caller in the folder that would hold `path`; false
   // when that cannot be told.
   virtual bool FreeSpace(const std::string& path, uint64_t* bytes) = 0;
+  // Whether the two paths lead to one file: the same text, or both exist and
+  // are the same file (device and inode; volume serial and file index on
+  // Windows), whichever links and spellings lead there.
+  virtual bool SameFile(const std::string& a, const std::string& b) { return SamePath(a, b); }
 };
 
 // The platform's own file system.

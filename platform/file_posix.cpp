@@ -70,36 +70,74 @@ class PosixFile final : public File {
   int fd_;
 };
 
+// Flushes the folder that holds `path`, so that a name just created or
+// removed there survives a power loss.
+bool FlushFolderOf(const std::string& path) {
+  const std::string folder = FolderOfPath(path);
+  const int fd = open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return false;
+  const bool flushed = fsync(fd) == 0;
+  close(fd);
+  return flushed;
+}
+
+int OpenRetrying(const std::string& path, int flags) {
+  int fd;
+  do {
+    fd = open(path.c_str(), flags, 0600);
+  } while (fd < 0 && errno == EINTR);
+  return fd;
+}
+
 class PosixFileSystem final : public FileSystem {
  public:
   std::unique_ptr<File> Open(const std::string& path, OpenMode mode) override {
     int flags = O_CLOEXEC;
+    const bool create = mode == OpenMode::kCreateReadWrite || mode == OpenMode::kCreateExclusive;
     switch (mode) {
       case OpenMode::kRead:
         flags |= O_RDONLY;
+        break;
+      case OpenMode::kReadNoFollow:
+        // Nor does it wait on a pipe planted at the name.
+        flags |= O_RDONLY | O_NOFOLLOW | O_NONBLOCK;
         break;
       case OpenMode::kReadWrite:
         flags |= O_RDWR;
         break;
       case OpenMode::kCreateReadWrite:
-        flags |= O_RDWR | O_CREAT | O_TRUNC;
+      case OpenMode::kCreateExclusive:
+        // A new file of our own: a name that appeared meanwhile, a link
+        // among them, fails the open instead of being written through.
+        flags |= O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW;
         break;
     }
-    int fd;
-    do {
-      fd = open(path.c_str(), flags, 0666);
-    } while (fd < 0 && errno == EINTR);
+    // Replacing removes the name first, so that neither a symbolic link's
+    // target nor another link to the old file is written.
+    if (mode == OpenMode::kCreateReadWrite && unlink(path.c_str()) != 0 && errno != ENOENT) {
+      return nullptr;
+    }
+    const int fd = OpenRetrying(path, flags);
     if (fd < 0) return nullptr;
-    // Like CreateFileA, refuse folders: only files hold volumes.
+    // Like CreateFileA, refuse folders: only files hold volumes. What is
+    // read without following links must be a plain file.
     struct stat info;
-    if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
+    if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode) ||
+        (mode == OpenMode::kReadNoFollow && !S_ISREG(info.st_mode))) {
       close(fd);
+      return nullptr;
+    }
+    if (create && !FlushFolderOf(path)) {
+      close(fd);
+      unlink(path.c_str());
       return nullptr;
     }
     return std::make_unique<PosixFile>(fd);
   }
 
-  bool Remove(const std::string& path) override { return unlink(path.c_str()) == 0; }
+  bool Remove(const std::string& path) override {
+    return unlink(path.c_str()) == 0 && FlushFolderOf(path);
+  }
 
   bool FreeSpace(const std::string& path, uint64_t* bytes) override {
     const std::string folder = FolderOfPath(path);
@@ -107,6 +145,12 @@ class PosixFileSystem final : public FileSystem {
     if (statvfs(folder.empty() ? "." : folder.c_str(), &info) != 0) return false;
     *bytes = static_cast<uint64_t>(info.f_bavail) * info.f_frsize;
     return true;
+  }
+
+  bool SameFile(const std::string& a, const std::string& b) override {
+    struct stat first, second;
+    return SamePath(a, b) || (stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 &&
+                              first.st_dev == second.st_dev && first.st_ino == second.st_ino);
   }
 };
 

@@ -67,19 +67,61 @@ class Win32File final : public File {
   HANDLE handle_;
 };
 
+// The volume serial number and file index of the file at `path`, which
+// together name one file whatever path leads to it.
+bool IdentityOf(const std::string& path, BY_HANDLE_FILE_INFORMATION* identity) {
+  const HANDLE handle =
+      CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  const bool known = GetFileInformationByHandle(handle, identity) != 0;
+  CloseHandle(handle);
+  return known;
+}
+
 class Win32FileSystem final : public FileSystem {
  public:
   std::unique_ptr<File> Open(const std::string& path, OpenMode mode) override {
     DWORD access = GENERIC_READ | GENERIC_WRITE;
     DWORD disposition = OPEN_EXISTING;
-    if (mode == OpenMode::kRead) access = GENERIC_READ;
-    if (mode == OpenMode::kCreateReadWrite) disposition = CREATE_ALWAYS;
-    HANDLE handle = CreateFileA(path.c_str(), access, FILE_SHARE_READ, nullptr, disposition,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    DWORD flags = FILE_ATTRIBUTE_NORMAL;
+    switch (mode) {
+      case OpenMode::kRead:
+        access = GENERIC_READ;
+        break;
+      case OpenMode::kReadNoFollow:
+        access = GENERIC_READ;
+        flags |= FILE_FLAG_OPEN_REPARSE_POINT;
+        break;
+      case OpenMode::kReadWrite:
+        break;
+      case OpenMode::kCreateReadWrite:
+        // Replacing removes the name first (a symbolic link itself, never
+        // its target); a file that cannot be removed then fails the create.
+        DeleteFileA(path.c_str());
+        disposition = CREATE_NEW;
+        break;
+      case OpenMode::kCreateExclusive:
+        disposition = CREATE_NEW;
+        break;
+    }
+    HANDLE handle =
+        CreateFileA(path.c_str(), access, FILE_SHARE_READ, nullptr, disposition, flags, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return nullptr;
+    if (mode == OpenMode::kReadNoFollow) {
+      // Opened as itself, a link is a reparse point and not a file to read.
+      BY_HANDLE_FILE_INFORMATION information;
+      if (!GetFileInformationByHandle(handle, &information) ||
+          (information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        CloseHandle(handle);
+        return nullptr;
+      }
+    }
     return std::make_unique<Win32File>(handle);
   }
 
+  // NTFS logs a name's creation and removal in its journal: there is no
+  // folder to flush.
   bool Remove(const std::string& path) override { return DeleteFileA(path.c_str()) != 0; }
 
   // Asks about the folder, not the first three characters of the path, so
@@ -93,6 +135,14 @@ class Win32FileSystem final : public FileSystem {
     }
     *bytes = freeToCaller.QuadPart;
     return true;
+  }
+
+  bool SameFile(const std::string& a, const std::string& b) override {
+    BY_HANDLE_FILE_INFORMATION first, second;
+    return SamePath(a, b) || (IdentityOf(a, &first) && IdentityOf(b, &second) &&
+                              first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+                              first.nFileIndexHigh == second.nFileIndexHigh &&
+                              first.nFileIndexLow == second.nFileIndexLow);
   }
 };
 

@@ -13,9 +13,6 @@ namespace {
 constexpr char kErrorCaption[] = "Apply Error";
 constexpr char kErrorReading[] = "Error reading file.";
 constexpr char kErrorWriting[] = "Error writing file.";
-constexpr char kBackupSuffix[] = ".header-backup";
-// The old sealed header, then the new one.
-constexpr uint32_t kBackupSize = 2 * kHeaderSize;
 
 ChangePasswordOutcome Fail(std::string message) {
   return {Outcome::Failure(std::move(message), kErrorCaption), std::string()};
@@ -40,16 +37,6 @@ struct ChangeSecrets {
   }
 };
 
-// A header opened in a scratch buffer, wiped however the open ends.
-struct OpenedHeader {
-  uint8_t bytes[kHeaderSize];
-
-  OpenedHeader() = default;
-  OpenedHeader(const OpenedHeader&) = delete;
-  OpenedHeader& operator=(const OpenedHeader&) = delete;
-  ~OpenedHeader() { SecureWipe(bytes, sizeof bytes); }
-};
-
 // Writes a sealed header at `offset`, flushes it and reads it back.
 bool WriteVerified(File& file, uint64_t offset, const uint8_t sealed[kHeaderSize]) {
   uint8_t check[kHeaderSize];
@@ -64,74 +51,7 @@ bool WriteBackup(FileSystem& fileSystem, const std::string& backupPath,
          backup->WriteAt(kHeaderSize, newHeader, kHeaderSize) && backup->Flush();
 }
 
-// With `inPlace` the sealed bytes at the end of the file at `path`, which do
-// not open with the password: when the backup beside the file belongs to
-// them and one of its copies opens with the password, replaces `inPlace` by
-// that copy, writes it back in place through `target` (or through the file
-// opened anew when `target` is null) and removes the backup once the copy
-// has been written, flushed and read back. False when there is nothing to
-// recover with this password.
-bool RecoverFromBackup(FileSystem& fileSystem, const std::string& path, File* target,
-                       uint64_t headerOffset, uint8_t inPlace[kHeaderSize], const uint8_t* password,
-                       uint32_t passwordLength) {
-  const std::string backupPath = HeaderBackupPath(path);
-  uint8_t copies[kBackupSize];
-  {
-    std::unique_ptr<File> backup = fileSystem.Open(backupPath, OpenMode::kRead);
-    uint64_t size = 0;
-    if (!backup || !backup->Size(&size) || size != kBackupSize ||
-        !backup->ReadAt(0, copies, kBackupSize)) {
-      return false;
-    }
-  }
-  const uint8_t* const oldHeader = copies;
-  const uint8_t* const newHeader = copies + kHeaderSize;
-  // A write cut short leaves each byte old or new; anything else means the
-  // backup was made for another file.
-  for (uint32_t i = 0; i < kHeaderSize; ++i) {
-    if (inPlace[i] != oldHeader[i] && inPlace[i] != newHeader[i]) return false;
-  }
-  for (const uint8_t* copy : {oldHeader, newHeader}) {
-    OpenedHeader scratch;
-    memcpy(scratch.bytes, copy, kHeaderSize);
-    if (OpenHeader(scratch.bytes, password, passwordLength) == kAlgorithmNone) continue;
-    memcpy(inPlace, copy, kHeaderSize);
-    std::unique_ptr<File> reopened;
-    if (target == nullptr) {
-      reopened = fileSystem.Open(path, OpenMode::kReadWrite);
-      uint64_t size = 0;
-      if (reopened && reopened->Size(&size) && size >= kHeaderSize) {
-        target = reopened.get();
-        headerOffset = size - kHeaderSize;
-      }
-    }
-    if (target != nullptr && WriteVerified(*target, headerOffset, copy)) {
-      fileSystem.Remove(backupPath);
-    }
-    return true;
-  }
-  return false;
-}
-
 }  // namespace
-
-std::string HeaderBackupPath(const std::string& path) { return path + kBackupSuffix; }
-
-int OpenHeaderRecovering(FileSystem& fileSystem, const std::string& path,
-                         uint8_t header[kHeaderSize], const uint8_t* password,
-                         uint32_t passwordLength) {
-  const int algorithm = OpenHeader(header, password, passwordLength);
-  if (algorithm != kAlgorithmNone) {
-    // The header in place is whole: a backup left by a change that was
-    // interrupted after its write is no longer needed.
-    fileSystem.Remove(HeaderBackupPath(path));
-    return algorithm;
-  }
-  if (!RecoverFromBackup(fileSystem, path, nullptr, 0, header, password, passwordLength)) {
-    return kAlgorithmNone;
-  }
-  return OpenHeader(header, password, passwordLength);
-}
 
 ChangePasswordOutcome ChangeVolumePassword(FileSystem& fileSystem,
                                            const ChangePasswordInput& input) {
@@ -163,30 +83,39 @@ ChangePasswordOutcome ChangeVolumePassword(FileSystem& fileSystem,
   // A short read is reported as such rather than as a wrong password.
   if (!file->ReadAt(headerOffset, secrets.header, kHeaderSize)) return Fail(kErrorReading);
   memcpy(secrets.original, secrets.header, kHeaderSize);
+  uint8_t copies[kHeaderBackupSize];
+  const BackupState backup = ExamineHeaderBackup(fileSystem, input.path, secrets.original, copies);
   if (ResealHeader(secrets.header, secrets.currentPassword, currentLength, secrets.newPassword,
                    newLength) == 0) {
-    // An earlier change may have been interrupted with a mix of two headers
-    // in place: settle it with the current password and try again.
-    if (!RecoverFromBackup(fileSystem, input.path, file.get(), headerOffset, secrets.original,
-                           secrets.currentPassword, currentLength)) {
-      return Fail("Error changing password.");
-    }
+    // A header torn by an interrupted change: repair it in place with the
+    // backup's copy that the current password opens, then change that one.
+    // A repair that cannot be written keeps the backup.
+    int algorithm = kAlgorithmNone;
+    const int copy = backup == BackupState::kTorn
+                         ? OpenBackupCopy(copies, secrets.currentPassword, currentLength,
+                                          secrets.header, &algorithm)
+                         : -1;
+    if (copy < 0) return Fail("Error changing password.");
+    memcpy(secrets.original, copies + copy * kHeaderSize, kHeaderSize);
+    if (!WriteVerified(*file, headerOffset, secrets.original)) return Fail(kErrorWriting);
     memcpy(secrets.header, secrets.original, kHeaderSize);
     if (ResealHeader(secrets.header, secrets.currentPassword, currentLength, secrets.newPassword,
                      newLength) == 0) {
       return Fail("Error changing password.");
     }
   }
+  // The change's own backup replaces a stale or foreign one.
   const std::string backupPath = HeaderBackupPath(input.path);
   if (!WriteBackup(fileSystem, backupPath, secrets.original, secrets.header)) {
     fileSystem.Remove(backupPath);
     return Fail(kErrorWriting);
   }
   if (!WriteVerified(*file, headerOffset, secrets.header) || !fileSystem.Remove(backupPath)) {
-    // A write that failed part-way may have left a mix of both headers, and
-    // a backup that stays would let the old password roll the change back
-    // later: put the old header back. Should that fail too, the backup stays
-    // for the next open to settle.
+    // A write that failed part-way may have torn the header, and a backup
+    // that stays beside the new header keeps the old one, which the old
+    // password still opens: put the old header back. Should that fail too,
+    // the backup stays, for the reads to open a torn header through and the
+    // next change to repair it.
     if (WriteVerified(*file, headerOffset, secrets.original)) fileSystem.Remove(backupPath);
     return Fail(kErrorWriting);
   }

@@ -5,15 +5,16 @@
 // else in the file changes.
 //
 // A 1044-byte write spans sectors and is not atomic, so a change keeps a
-// backup beside the file while it writes: "<file>.header-backup" holds the
-// old sealed header followed by the new one (2 x 1044 bytes). The change
-//   1. writes and flushes the backup,
+// backup beside the file while it writes (volume/header_backup.h). The
+// change
+//   1. writes and flushes the backup (a new private file, its folder flushed),
 //   2. writes the new header in place, flushes it and reads it back,
 //   3. removes the backup.
-// A process killed anywhere in between leaves the old header in place (1),
-// a mix of the two headers in place with a whole backup (2), or the new
-// header in place (2, 3). OpenHeaderRecovering settles what is left the
-// next time the header is opened, whichever of the two passwords is given.
+// A process killed or a power lost anywhere in between leaves the old header
+// in place (1), a header torn between the two copies with a whole backup
+// (2), or the new header in place (2, 3). Every open reads a torn header
+// through its backup with either password (OpenHeaderReadOnly), and the next
+// change repairs it in place.
 #pragma once
 #include <stdint.h>
 
@@ -21,6 +22,7 @@
 
 #include "platform/file.h"
 #include "volume/header.h"
+#include "volume/header_backup.h"
 #include "volume/outcome.h"
 
 struct ChangePasswordInput {
@@ -39,25 +41,9 @@ struct ChangePasswordOutcome {
 // Checks the input in a fixed order, then reads, re-seals and writes back
 // the header, flushed to the disk and read back before success is reported.
 // Every failure has the caption "Apply Error" and leaves the old password
-// working. A header left by an interrupted change is settled with the
-// current password first. The caller keeps its own copies of the passwords
-// and wipes them.
+// working. A header torn by an interrupted change is first repaired in place
+// from its backup with the current password; a stale or foreign backup is
+// replaced by the change's own. The caller keeps its own copies of the
+// passwords and wipes them.
 ChangePasswordOutcome ChangeVolumePassword(FileSystem& fileSystem,
                                            const ChangePasswordInput& input);
-
-// The backup of a change in progress beside the file at `path`.
-std::string HeaderBackupPath(const std::string& path);
-
-// Opens `header`, the last 1044 bytes of the file at `path` as read, with
-// the password, as OpenHeader does, and settles an interrupted change:
-// - the header opens: it is whole, and a backup left beside the file is
-//   removed;
-// - it does not open, a backup lies beside the file, the header's bytes are
-//   each the old or the new copy's byte at that place (so the backup belongs
-//   to this header), and one of the copies opens with the password: that
-//   copy is written back in place, flushed, and the backup removed. When the
-//   file cannot be written the copy is still opened and the backup stays.
-// Returns the AlgorithmId with `header` opened, or 0 with it unchanged.
-int OpenHeaderRecovering(FileSystem& fileSystem, const std::string& path,
-                         uint8_t header[kHeaderSize], const uint8_t* password,
-                         uint32_t passwordLength);

@@ -25,6 +25,8 @@ constexpr char kSuccessCaption[] = "Create";
 constexpr char kErrorCreatingVolume[] = "Error creating Velmorcrypt volume.";
 constexpr char kErrorCreatingHeaderBlock[] = "Error creating external header block.";
 constexpr char kErrorWriting[] = "Error writing Velmorcrypt volume.";
+constexpr char kHeaderIsVolume[] =
+    "The external header block cannot be the Velmorcrypt volume file itself.";
 constexpr uint32_t kSectorsPerMegabyte = kMegabyte / kSectorSize;
 
 CreateVolumeOutcome Fail(std::string message) {
@@ -275,8 +277,8 @@ CreateVolumeOutcome CreateVolume(FileSystem& fileSystem, const CreateVolumeInput
   }
   if (AlgorithmName(input.algorithm) == nullptr) return Fail("Unknown encryption algorithm.");
   // The header block written first would be truncated by the volume file.
-  if (!input.headerPath.empty() && SamePath(input.headerPath, input.volumePath)) {
-    return Fail("The external header block cannot be the Velmorcrypt volume file itself.");
+  if (!input.headerPath.empty() && fileSystem.SameFile(input.headerPath, input.volumePath)) {
+    return Fail(kHeaderIsVolume);
   }
 
   // The header is sealed before any file exists, so that no body is ever
@@ -291,18 +293,22 @@ CreateVolumeOutcome CreateVolume(FileSystem& fileSystem, const CreateVolumeInput
   }
   const bool externalHeader = !input.headerPath.empty();
   const uint64_t bodySize = uint64_t{input.sizeMb} * kMegabyte;
+  const OpenMode createMode =
+      input.replaceExisting ? OpenMode::kCreateReadWrite : OpenMode::kCreateExclusive;
   CreatedFiles created(fileSystem);
   if (externalHeader) {
-    std::unique_ptr<File> headerFile =
-        fileSystem.Open(input.headerPath, OpenMode::kCreateReadWrite);
+    std::unique_ptr<File> headerFile = fileSystem.Open(input.headerPath, createMode);
     if (!headerFile) return Fail(kErrorCreatingHeaderBlock);
     created.Add(input.headerPath);
+    // Now that the header block exists, a volume path that leads to it by
+    // another spelling or a link is seen too.
+    if (fileSystem.SameFile(input.headerPath, input.volumePath)) return Fail(kHeaderIsVolume);
     if (!headerFile->WriteAt(0, secrets.header, kHeaderSize) || !headerFile->SetSize(kHeaderSize) ||
         !headerFile->Flush()) {
       return Fail(kErrorWriting);
     }
   }
-  std::unique_ptr<File> volumeFile = fileSystem.Open(input.volumePath, OpenMode::kCreateReadWrite);
+  std::unique_ptr<File> volumeFile = fileSystem.Open(input.volumePath, createMode);
   if (!volumeFile) return Fail(kErrorCreatingVolume);
   created.Add(input.volumePath);
   switch (WriteBody(*volumeFile, secrets.cipher, input.sizeMb, progress, cancel)) {

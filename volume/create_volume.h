@@ -21,6 +21,10 @@ struct CreateVolumeInput {
   std::string password;
   std::string confirmation;
   int algorithm = 0;  // AlgorithmId
+  // Files that exist at the two paths are replaced (the desktop's save
+  // dialog has asked); otherwise the creation fails on anything there, a
+  // dangling symbolic link too.
+  bool replaceExisting = true;
 };
 
 struct CreateVolumeOutcome {

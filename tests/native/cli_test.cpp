@@ -10,7 +10,19 @@
 #include <string>
 #include <vector>
 
+#include "cli/terminal.h"
 #include "engine_test_support.h"
+
+#ifndef _WIN32
+#include <pty.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+#endif
 
 namespace {
 
@@ -252,5 +264,135 @@ TEST_F(CliTest, PasswordsNeedATerminalOrStandardInput) {
   }
   EXPECT_FALSE(std::filesystem::exists(volume));
 }
+
+#ifndef _WIN32
+// A symbolic link at the new volume's path, dangling or not, is not
+// replaced without --force, and with it the link itself is replaced by a
+// private file; its target is never created or written.
+TEST_F(CliTest, LinksAtTheVolumePathAreNeverFollowed) {
+  const std::string volume = Volume("linked.vmv");
+  const std::string victim = Volume("victim");
+  for (const bool dangling : {true, false}) {
+    SCOPED_TRACE(dangling ? "dangling" : "to a file");
+    std::filesystem::remove(victim);
+    std::filesystem::remove(volume);
+    if (!dangling) WriteWholeFile(victim, {9, 9});
+    std::filesystem::create_symlink(victim, volume);
+    CliRun run = Run({"create", volume, "--size", "1", "--password-stdin"}, "pw\npw\n");
+    EXPECT_EQ(run.code, kExitFailure);
+    EXPECT_TRUE(std::filesystem::is_symlink(volume));
+    run = Run({"create", volume, "--size", "1", "--force", "--password-stdin"}, "pw\npw\n");
+    EXPECT_EQ(run.code, kExitSuccess) << run.err;
+    struct stat info;
+    ASSERT_EQ(lstat(volume.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISREG(info.st_mode));
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
+    EXPECT_EQ(std::filesystem::exists(victim), !dangling);
+    if (!dangling) {
+      EXPECT_EQ(ReadWholeFile(victim), (std::vector<uint8_t>{9, 9}));
+    }
+  }
+}
+
+// A terminal in this process: the tool's side as a stream, the other side
+// typed into.
+struct Terminal {
+  int typing = -1;
+  int tool = -1;
+  Terminal() { EXPECT_EQ(openpty(&typing, &tool, nullptr, nullptr, nullptr), 0); }
+  ~Terminal() {
+    close(typing);
+    close(tool);
+  }
+  bool Echoes() const {
+    struct termios mode;
+    return tcgetattr(tool, &mode) == 0 && (mode.c_lflag & ECHO) != 0;
+  }
+  // Waits, a bounded number of times, until the echo is as wanted.
+  bool WaitForEcho(bool wanted) const {
+    for (int i = 0; i < 2000 && Echoes() != wanted; ++i) usleep(1000);
+    return Echoes() == wanted;
+  }
+};
+
+// Ctrl+Z, Ctrl+\ and Ctrl+C during hidden entry: the echo comes back before
+// the program stops or ends; a program continued after Ctrl+Z hides the
+// entry again and still reads the whole line.
+TEST(TerminalTest, SignalsDuringHiddenEntryRestoreTheEcho) {
+  for (const int signal : {SIGTSTP, SIGQUIT, SIGINT}) {
+    SCOPED_TRACE(strsignal(signal));
+    Terminal terminal;
+    int result[2];
+    ASSERT_EQ(pipe(result), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      setpgid(0, 0);  // a job of its own that Ctrl+Z can stop
+      FILE* in = fdopen(terminal.tool, "r");
+      FILE* prompter = fopen("/dev/null", "w");
+      std::string line;
+      ReadHiddenLine(in, prompter, "Password: ", &line);
+      _exit(write(result[1], line.data(), line.size()) == static_cast<ssize_t>(line.size()) ? 0
+                                                                                            : 1);
+    }
+    close(result[1]);
+    ASSERT_TRUE(terminal.WaitForEcho(false));
+    ASSERT_EQ(kill(child, signal), 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, WUNTRACED), child);
+    EXPECT_TRUE(terminal.Echoes());
+    if (signal == SIGTSTP) {
+      ASSERT_TRUE(WIFSTOPPED(status));
+      ASSERT_EQ(kill(child, SIGCONT), 0);
+      EXPECT_TRUE(terminal.WaitForEcho(false));
+      ASSERT_EQ(write(terminal.typing, "hidden\n", 7), 7);
+      ASSERT_EQ(waitpid(child, &status, 0), child);
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+      char line[16] = {};
+      EXPECT_EQ(read(result[0], line, sizeof line), 6);
+      EXPECT_STREQ(line, "hidden");
+      EXPECT_TRUE(terminal.Echoes());
+    } else {
+      EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal);
+    }
+    close(result[0]);
+  }
+}
+
+// The process that holds passwords writes no core dump.
+TEST(TerminalTest, CoreDumpsAreDisabled) {
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    DisableCoreDumps();
+    struct rlimit limit;
+    _exit(getrlimit(RLIMIT_CORE, &limit) == 0 && limit.rlim_cur == 0 && limit.rlim_max == 0 &&
+                  prctl(PR_GET_DUMPABLE) == 0
+              ? 0
+              : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+}
+
+// --password-stdin on a terminal warns that the password will show.
+TEST_F(CliTest, PasswordStdinOnATerminalWarns) {
+  Terminal terminal;
+  ASSERT_EQ(write(terminal.typing, "pw\n", 3), 3);
+  FILE* in = fdopen(dup(terminal.tool), "r");
+  FILE* err = tmpfile();
+  ASSERT_TRUE(in && err);
+  RunCli({"info", Volume("none.vmv"), "--password-stdin"}, {in, err, err}, SystemFileSystem(),
+         nullptr);
+  rewind(err);
+  char text[512] = {};
+  fread(text, 1, sizeof text - 1, err);
+  fclose(in);
+  fclose(err);
+  EXPECT_NE(std::string(text).find("the password is shown as it is typed"), std::string::npos)
+      << text;
+}
+#endif
 
 }  // namespace

@@ -180,11 +180,34 @@ TEST_F(CreateVolumeTest, UnknownAlgorithmIsRefused) {
   ExpectRefused(Input(1, 5), "Unknown encryption algorithm.");
 }
 
+// The header block named as the volume file, by the same text, by another
+// spelling of a file yet to be made, or through a link to an existing one:
+// refused, and no file is made or changed.
 TEST_F(CreateVolumeTest, HeaderBlockThatIsTheVolumeFileIsRefused) {
-  CreateVolumeInput input = Input(1, kAes128);
-  input.headerPath = input.volumePath;
-  ExpectRefused(input, "The external header block cannot be the Velmorcrypt volume file itself.");
-  EXPECT_TRUE(folder.Names().empty());
+  const std::string other = folder.Folder() + "./new.vmv";
+  for (const bool existing : {false, true}) {
+    for (const std::string& headerPath : {folder.File("new.vmv"), other, folder.File("link")}) {
+      SCOPED_TRACE(headerPath + (existing ? " existing" : ""));
+      std::filesystem::remove_all(folder.Folder());
+      std::filesystem::create_directories(folder.Folder());
+      if (existing) {
+        WriteWholeFile(folder.File("new.vmv"), {4, 2});
+#ifdef _WIN32
+        if (headerPath == folder.File("link")) continue;
+#else
+        std::filesystem::create_symlink(folder.File("new.vmv"), folder.File("link"));
+#endif
+      } else if (headerPath == folder.File("link")) {
+        continue;
+      }
+      const auto before = FilesIn(folder.Folder());
+      CreateVolumeInput input = Input(1, kAes128);
+      input.headerPath = headerPath;
+      EXPECT_EQ(CreateVolume(fileSystem, input).outcome.message,
+                "The external header block cannot be the Velmorcrypt volume file itself.");
+      EXPECT_TRUE(FilesIn(folder.Folder()) == before);
+    }
+  }
 }
 
 TEST_F(CreateVolumeTest, HeaderInTheVolumeFile) {

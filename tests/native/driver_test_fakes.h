@@ -387,9 +387,10 @@ class MemoryFileSystem : public FileSystem {
   std::vector<std::string> log;
 
   std::unique_ptr<File> Open(const std::string& path, OpenMode mode) override {
-    log.push_back("open " + path + (mode == OpenMode::kRead ? " r" : " rw"));
+    const bool reading = mode == OpenMode::kRead || mode == OpenMode::kReadNoFollow;
+    log.push_back("open " + path + (reading ? " r" : " rw"));
     const auto entry = files.find(path);
-    if (entry == files.end() || mode == OpenMode::kCreateReadWrite) return nullptr;
+    if (entry == files.end() || (!reading && mode != OpenMode::kReadWrite)) return nullptr;
     if (mode == OpenMode::kReadWrite && entry->second.readOnly) return nullptr;
     return std::make_unique<MemoryFile>(*this, path, entry->second);
   }

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -56,10 +57,27 @@ inline std::vector<uint8_t> ReadWholeFile(const std::string& path) {
   return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
+// Every file of a folder with its bytes, by path.
+inline std::map<std::string, std::vector<uint8_t>> FilesIn(const std::string& folder) {
+  std::map<std::string, std::vector<uint8_t>> files;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    files[entry.path().string()] = ReadWholeFile(entry.path().string());
+  }
+  return files;
+}
+
 inline void WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out.write(reinterpret_cast<const char*>(bytes.data()),
             static_cast<std::streamsize>(bytes.size()));
+}
+
+// How much of a write at `offset` a disk has put down when it stops within
+// its first `length` bytes: disks write whole 512-byte sectors, in order, so
+// a write cut short leaves the sectors before the cut.
+inline uint32_t WholeSectorsWithin(uint64_t offset, uint32_t length) {
+  const uint64_t end = (offset + length) / 512 * 512;
+  return end > offset ? static_cast<uint32_t>(end - offset) : 0;
 }
 
 // Passes every call to the platform's own file system and fails the calls a
@@ -73,8 +91,8 @@ class FaultyFileSystem : public FileSystem {
   std::vector<std::string> log;
   // The index in `log` of the call that fails; -1 for none.
   int failAt = -1;
-  // The failing write first writes half of its bytes, as a disk that fills
-  // up part-way does.
+  // The failing write first writes the whole sectors of its first half, as
+  // a disk that fills up part-way does.
   bool shortWrite = false;
   // Opening this path fails.
   std::string failOpen;
@@ -93,6 +111,10 @@ class FaultyFileSystem : public FileSystem {
   bool Remove(const std::string& path) override {
     removed.push_back(path);
     return SystemFileSystem().Remove(path);
+  }
+
+  bool SameFile(const std::string& a, const std::string& b) override {
+    return SystemFileSystem().SameFile(a, b);
   }
 
   bool FreeSpace(const std::string& path, uint64_t* bytes) override {
@@ -119,7 +141,8 @@ class FaultyFileSystem : public FileSystem {
     }
     bool WriteAt(uint64_t offset, const void* data, uint32_t size) override {
       if (Pass("write")) return inner_->WriteAt(offset, data, size);
-      if (owner_->shortWrite) inner_->WriteAt(offset, data, size / 2);
+      const uint32_t written = WholeSectorsWithin(offset, size / 2);
+      if (owner_->shortWrite && written > 0) inner_->WriteAt(offset, data, written);
       return false;
     }
     bool Size(uint64_t* size) override { return Pass("size") && inner_->Size(size); }

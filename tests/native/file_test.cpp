@@ -4,10 +4,15 @@
 #include <gtest/gtest.h>
 #include <string.h>
 
+#include <filesystem>
 #include <vector>
 
 #include "engine_test_support.h"
 #include "platform/path.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 namespace {
 
@@ -133,7 +138,7 @@ TEST_F(SystemFileTest, OpenModes) {
   EXPECT_EQ(size, 300u);
   writer.reset();
 
-  // Created anew: an existing file is truncated.
+  // Created anew: an existing file is replaced.
   std::unique_ptr<File> created = fileSystem.Open(path, OpenMode::kCreateReadWrite);
   ASSERT_TRUE(created);
   ASSERT_TRUE(created->Size(&size));
@@ -205,5 +210,72 @@ TEST_F(SystemFileTest, WritebackHintsLeaveTheFileAsWritten) {
   file.reset();
   EXPECT_EQ(ReadWholeFile(path), expected);
 }
+
+#ifndef _WIN32
+// Files created with either create mode are private to their owner whatever
+// the umask, no create writes through a symbolic link (one to a file, or a
+// dangling one), the exclusive create fails on both, and the backup reader
+// and Remove never follow one; the backup reader takes plain files only.
+TEST_F(SystemFileTest, CreatesArePrivateAndNeverGoThroughALink) {
+  const std::string victim = folder.File("victim");
+  WriteWholeFile(victim, {1, 2, 3});
+  const mode_t savedMask = umask(0);
+  for (const OpenMode mode : {OpenMode::kCreateReadWrite, OpenMode::kCreateExclusive}) {
+    for (const std::string& target : {victim, folder.File("nowhere")}) {
+      SCOPED_TRACE(target);
+      const std::string link = folder.File("link");
+      std::filesystem::remove(link);
+      std::filesystem::create_symlink(target, link);
+      std::unique_ptr<File> file = fileSystem.Open(link, mode);
+      EXPECT_EQ(file != nullptr, mode == OpenMode::kCreateReadWrite);
+      if (file) {
+        EXPECT_TRUE(file->WriteAt(0, "new", 3));
+      }
+      file.reset();
+      EXPECT_EQ(ReadWholeFile(victim), (std::vector<uint8_t>{1, 2, 3}));
+      EXPECT_FALSE(std::filesystem::exists(folder.File("nowhere")));
+      if (mode == OpenMode::kCreateReadWrite) {
+        struct stat info;
+        ASSERT_EQ(lstat(link.c_str(), &info), 0);
+        EXPECT_TRUE(S_ISREG(info.st_mode));
+        EXPECT_EQ(info.st_mode & 07777, 0600u);
+      }
+    }
+    const std::string fresh = folder.File("fresh");
+    std::filesystem::remove(fresh);
+    ASSERT_TRUE(fileSystem.Open(fresh, mode));
+    EXPECT_EQ(std::filesystem::status(fresh).permissions(),
+              std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+    EXPECT_EQ(fileSystem.Open(fresh, OpenMode::kCreateExclusive), nullptr);
+  }
+  umask(savedMask);
+  const std::string link = folder.File("victim-link");
+  std::filesystem::create_symlink(victim, link);
+  EXPECT_EQ(fileSystem.Open(link, OpenMode::kReadNoFollow), nullptr);
+  EXPECT_TRUE(fileSystem.Open(victim, OpenMode::kReadNoFollow));
+  const std::string pipe = folder.File("pipe");
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+  EXPECT_EQ(fileSystem.Open(pipe, OpenMode::kReadNoFollow), nullptr);  // and does not wait
+  EXPECT_TRUE(fileSystem.Remove(link));
+  EXPECT_EQ(ReadWholeFile(victim), (std::vector<uint8_t>{1, 2, 3}));
+}
+
+// Two paths are the same file by identity: through a hard link, a symbolic
+// link or another spelling; two files with the same bytes are not.
+TEST_F(SystemFileTest, SameFileComparesIdentities) {
+  const std::string file = folder.File("volume.vmv");
+  const std::string twin = folder.File("twin.vmv");
+  WriteWholeFile(file, {7});
+  WriteWholeFile(twin, {7});
+  std::filesystem::create_hard_link(file, folder.File("hard"));
+  std::filesystem::create_symlink(file, folder.File("soft"));
+  EXPECT_TRUE(fileSystem.SameFile(file, folder.File("hard")));
+  EXPECT_TRUE(fileSystem.SameFile(folder.File("soft"), file));
+  EXPECT_TRUE(fileSystem.SameFile(file, folder.Folder() + "./volume.vmv"));
+  EXPECT_TRUE(fileSystem.SameFile(folder.File("missing"), folder.File("missing")));
+  EXPECT_FALSE(fileSystem.SameFile(file, twin));
+  EXPECT_FALSE(fileSystem.SameFile(folder.File("missing"), folder.Folder() + "./missing"));
+}
+#endif
 
 }  // namespace

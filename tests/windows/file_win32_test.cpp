@@ -81,4 +81,22 @@ TEST_F(Win32FileTest, FreeSpaceOfARelativeName) {
   EXPECT_EQ(FolderOfPath("new.vmv"), "");
 }
 
+// The same file by its volume serial number and file index, whatever the
+// spelling of its path; a file with the same bytes is another file.
+TEST_F(Win32FileTest, SameFileComparesIdentities) {
+  const std::string path = PathOf("volume.vmv");
+  const std::string twin = PathOf("twin.vmv");
+  for (const std::string& name : {path, twin}) {
+    std::unique_ptr<File> file = fileSystem_.Open(name, OpenMode::kCreateReadWrite);
+    ASSERT_TRUE(file);
+    ASSERT_TRUE(file->WriteAt(0, "same", 4));
+  }
+  const std::string upper = folder_.string() + "\\.\\VOLUME.VMV";
+  EXPECT_TRUE(fileSystem_.SameFile(path, upper));
+  EXPECT_TRUE(fileSystem_.SameFile(
+      path, folder_.string() + "\\..\\" + folder_.filename().string() + "\\volume.vmv"));
+  EXPECT_FALSE(fileSystem_.SameFile(path, twin));
+  EXPECT_FALSE(fileSystem_.SameFile(path, PathOf("missing.vmv")));
+}
+
 }  // namespace
