@@ -6,7 +6,9 @@
 
 #include <string>
 
+#include "crypto/wipe.h"
 #include "platform/file.h"
+#include "volume/header.h"
 #include "volume/outcome.h"
 
 struct VolumeInfo {
@@ -15,9 +17,25 @@ struct VolumeInfo {
   uint64_t bodySize = 0;  // bytes
 };
 
+// A header buffer that is wiped however the command ends.
+struct HeaderBuffer {
+  uint8_t bytes[kHeaderSize];
+  HeaderBuffer() = default;
+  HeaderBuffer(const HeaderBuffer&) = delete;
+  HeaderBuffer& operator=(const HeaderBuffer&) = delete;
+  ~HeaderBuffer() { SecureWipe(bytes, sizeof bytes); }
+};
+
 // Opens the header of the volume (from `headerPath` when not empty, else
-// from the last 1044 bytes of the volume file) with the password. Reads
-// only; the opened header is wiped before it returns.
+// from the last 1044 bytes of the volume file) with the password, after
+// checking that the volume file opens in `mode` (kRead or kReadWrite). On
+// success `header` holds the opened header.
+Outcome OpenVolumeHeader(FileSystem& fileSystem, const std::string& volumePath,
+                         const std::string& headerPath, const std::string& password, OpenMode mode,
+                         VolumeInfo* info, HeaderBuffer* header);
+
+// OpenVolumeHeader for reading only; the opened header is wiped before it
+// returns.
 Outcome ReadVolumeInfo(FileSystem& fileSystem, const std::string& volumePath,
                        const std::string& headerPath, const std::string& password,
                        VolumeInfo* info);
