@@ -373,6 +373,7 @@ int ServeVolume(ServedVolume* volume, const std::string& mountPoint, bool detach
   int result = 1;
   struct fuse_session* session =
       fuse_session_new(&arguments, &operations, sizeof operations, &server);
+  fuse_opt_free_args(&arguments);  // what parsing the options added
   if (session == nullptr) {
     fprintf(err, "Error trying to mount disk.\n");
   } else if (fuse_session_mount(session, mountPoint.c_str()) != 0) {

@@ -158,9 +158,16 @@ kill -TERM "$pid"
 for _ in $(seq 100); do kill -0 "$pid" 2>/dev/null || break; sleep 0.05; done
 kill -0 "$pid" 2>/dev/null && fail "SIGTERM did not end the server"
 mounted "$dir/m" && fail "SIGTERM left the mount"
-vm mount "$v" "$dir/m" --read-only
+# In the foreground, Ctrl+C (SIGINT) unmounts and the command ends with 0.
+printf 'pw\n' | "$cli" mount "$v" "$dir/m" --read-only --foreground --password-stdin >"$dir/out" 2>"$dir/err" &
+foreground=$!
+for _ in $(seq 100); do mounted "$dir/m" && break; sleep 0.05; done
 [ "$(dd if="$dir/m/volume" bs=1 skip=4096 count=6 2>/dev/null)" = synced ] || fail "lost after SIGTERM"
-vm unmount "$dir/m"
+kill -INT $foreground
+code=0
+wait $foreground || code=$?
+expect 0 "Ctrl+C unmounts" "a foreground mount ended by Ctrl+C"
+mounted "$dir/m" && fail "Ctrl+C left the mount"
 [ "$(header_sum "$v")" = "$sum" ] || fail "the header was written"
 
 # A volume file cut short while mounted: what is gone reads and writes as
