@@ -30,6 +30,7 @@ constexpr char kUsage[] =
     "  info VOLUME [--header FILE.ehb]\n"
     "                     show a volume's algorithm, header placement and body size\n"
     "  mount VOLUME MOUNTPOINT [--header FILE.ehb] [--read-only] [--foreground]\n"
+    "        [--files FOLDER]\n"
     "                     serve the volume's disk as MOUNTPOINT/volume (Linux)\n"
     "  unmount MOUNTPOINT flush the volume and end its mount (Linux)\n"
     "\n"
@@ -91,15 +92,17 @@ constexpr char kMountUsage[] =
     "  --header FILE.ehb  the volume's external header block\n"
     "  --read-only        open the volume file read-only; writes fail\n"
     "  --foreground       serve in the foreground until unmounted (Ctrl+C unmounts)\n"
+    "  --files FOLDER     also show the disk's ext2/3/4 file system as FOLDER\n"
+    "                     (through fuse2fs, without root)\n"
     "  --password-stdin   read the password from standard input\n"
     "  --help             show this help\n";
 
 constexpr char kUnmountUsage[] =
     "Usage: velmorcrypt-cli unmount MOUNTPOINT\n"
     "\n"
-    "Flushes the volume mounted on MOUNTPOINT to its file, ends the mount and\n"
-    "waits until the volume file is closed and the keys are wiped. Fails while\n"
-    "a program still uses the mount.\n";
+    "Unmounts the folders that show the disk's files, flushes the volume mounted\n"
+    "on MOUNTPOINT to its file, ends the mount and waits until the volume file\n"
+    "is closed and the keys are wiped. Fails while a program still uses it.\n";
 
 void WipeString(std::string* text) {
   SecureWipe(text->data(), text->capacity());
@@ -340,7 +343,8 @@ int Info(const std::vector<std::string>& args, const CliStreams& io, FileSystem&
 
 int Mount(const std::vector<std::string>& args, const CliStreams& io, FileSystem& fileSystem) {
   Arguments parsed;
-  const std::string error = Parse(args, {"--header"}, {"--read-only", "--foreground"}, &parsed);
+  const std::string error =
+      Parse(args, {"--header", "--files"}, {"--read-only", "--foreground"}, &parsed);
   if (!error.empty()) return UsageError(io, "mount", error);
   if (parsed.help) {
     fputs(kMountUsage, io.out);
@@ -357,6 +361,10 @@ int Mount(const std::vector<std::string>& args, const CliStreams& io, FileSystem
   options.headerPath = parsed.values["--header"];
   options.readOnly = parsed.flags.count("--read-only") != 0;
   options.foreground = parsed.flags.count("--foreground") != 0;
+  options.filesFolder = parsed.values["--files"];
+  if (options.foreground && !options.filesFolder.empty()) {
+    return UsageError(io, "mount", "--files and --foreground do not go together");
+  }
   return RunMount(options, io, fileSystem,
                   [&secrets](std::string* password) { secrets.Read("Password: ", password); });
 }

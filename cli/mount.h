@@ -14,6 +14,7 @@ struct MountOptions {
   std::string headerPath;  // empty: the header is the volume file's last 1044 bytes
   bool readOnly = false;
   bool foreground = false;  // serve in this process until unmounted
+  std::string filesFolder;  // not empty: show the disk's ext2/3/4 files there (fuse2fs)
 };
 
 // Checks the mount point, then asks `readPassword` for the password, opens
@@ -23,6 +24,6 @@ struct MountOptions {
 int RunMount(const MountOptions& options, const CliStreams& io, FileSystem& fileSystem,
              const std::function<void(std::string*)>& readPassword);
 
-// Flushes the mounted volume, unmounts it and waits until its server has
-// closed the volume file.
+// Unmounts the folders that show the disk's files, flushes the mounted
+// volume, unmounts it and waits until its server has closed the volume file.
 int RunUnmount(const std::string& mountPoint, const CliStreams& io);

@@ -12,6 +12,8 @@
 #include <sys/xattr.h>
 #include <unistd.h>
 
+#include <vector>
+
 #include "cli/fuse_server.h"
 #include "cli/mount.h"
 #include "cli/volume_info.h"
@@ -25,6 +27,8 @@ namespace {
 constexpr char kProgram[] = "velmorcrypt-cli";
 // How long `unmount` waits for the server to flush and end.
 constexpr int kServerEndMilliseconds = 120000;
+// How often `unmount` tries a busy mount, 100 ms apart.
+constexpr int kUnmountAttempts = 30;
 
 int Fail(const CliStreams& io, const std::string& message) {
   fprintf(io.err, "%s: %s\n", kProgram, message.c_str());
@@ -118,23 +122,69 @@ int Detach(ServedVolume* served, const std::string& mountPoint, const CliStreams
   return kExitSuccess;
 }
 
-// Runs fusermount3 with `arguments` and answers whether it succeeded; it
-// reports its own errors on standard error.
-bool RunFusermount(const std::vector<std::string>& arguments) {
-  std::vector<char*> argv;
-  std::string program = "fusermount3";
-  argv.push_back(program.data());
+// Runs `program` (looked up in PATH) with `arguments` and answers whether it
+// succeeded; it reports its own errors on standard error unless `quiet`.
+bool RunProgram(const char* program, const std::vector<std::string>& arguments,
+                bool quiet = false) {
   std::vector<std::string> copies = arguments;
+  copies.insert(copies.begin(), program);
+  std::vector<char*> argv;
   for (std::string& argument : copies) argv.push_back(argument.data());
   argv.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  if (quiet) posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
   pid_t child;
-  if (posix_spawnp(&child, "fusermount3", nullptr, nullptr, argv.data(), environ) != 0) {
-    return false;
-  }
+  const int spawned = posix_spawnp(&child, program, &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) return false;
   int status = 0;
   while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
   }
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+bool RunFusermount(const std::vector<std::string>& arguments, bool quiet = false) {
+  return RunProgram("fusermount3", arguments, quiet);
+}
+
+// A field of /proc/self/mountinfo, whose blanks and backslashes are
+// written as octal escapes.
+std::string Unescape(const std::string& field) {
+  std::string text;
+  for (size_t i = 0; i < field.size(); ++i) {
+    if (field[i] == '\\' && i + 3 < field.size()) {
+      text += static_cast<char>(strtol(field.substr(i + 1, 3).c_str(), nullptr, 8));
+      i += 3;
+    } else {
+      text += field[i];
+    }
+  }
+  return text;
+}
+
+// The FUSE mounts (such as fuse2fs folders) whose source is `disk`.
+std::vector<std::string> FoldersShowing(const std::string& disk) {
+  std::vector<std::string> folders;
+  FILE* table = fopen("/proc/self/mountinfo", "re");
+  if (table == nullptr) return folders;
+  char* line = nullptr;
+  size_t size = 0;
+  while (getline(&line, &size, table) > 0) {
+    // ID PARENT MAJOR:MINOR ROOT MOUNTPOINT OPTIONS [TAGS...] - TYPE SOURCE OPTIONS
+    char target[4096], type[256], source[4096];
+    const char* rest = strstr(line, " - ");
+    if (rest == nullptr || sscanf(line, "%*s %*s %*s %*s %4095s", target) != 1 ||
+        sscanf(rest, " - %255s %4095s", type, source) != 2) {
+      continue;
+    }
+    if (strncmp(type, "fuse", 4) == 0 && Unescape(source) == disk) {
+      folders.push_back(Unescape(target));
+    }
+  }
+  free(line);
+  fclose(table);
+  return folders;
 }
 
 // Waits until the process has ended; false after kServerEndMilliseconds.
@@ -154,13 +204,50 @@ bool WaitForEnd(pid_t pid, int pidFd) {
   return false;
 }
 
+// Shows the file system on the served disk as `folder` through fuse2fs
+// (e2fsprogs), for the user who mounted, without root. The first sectors
+// tell what the disk holds; FAT, which only the kernel shows as a folder,
+// is named with the tools that reach it without root.
+bool ShowFiles(const std::string& mountPoint, const std::string& folder, bool readOnly,
+               const CliStreams& io) {
+  const std::string disk = mountPoint + "/" + kVolumeFileName;
+  uint8_t start[2048] = {};
+  const int fd = open(disk.c_str(), O_RDONLY | O_CLOEXEC);
+  const bool read = fd >= 0 && pread(fd, start, sizeof start, 0) == sizeof start;
+  if (fd >= 0) close(fd);
+  constexpr size_t kExtMagic = 1080;  // the superblock at 1024, its magic 0xEF53 at 56
+  if (!read || start[kExtMagic] != 0x53 || start[kExtMagic + 1] != 0xEF) {
+    const bool fat = start[510] == 0x55 && start[511] == 0xAA &&
+                     (memcmp(start + 54, "FAT", 3) == 0 || memcmp(start + 82, "FAT", 3) == 0);
+    Fail(io, fat ? "the volume holds a FAT file system, which --files cannot show as a folder; "
+                   "use mtools on " +
+                       disk + " (mdir -i " + disk + "), or as root mount -o loop"
+                 : "the volume holds no ext2/3/4 file system to show; make one first (mkfs.ext4 " +
+                       disk + ")");
+    return false;
+  }
+  std::vector<std::string> arguments = {disk, folder};
+  if (readOnly) arguments.insert(arguments.end(), {"-o", "ro"});
+  if (!RunProgram("fuse2fs", arguments)) {
+    Fail(io, "fuse2fs could not show the volume's files in " + folder);
+    return false;
+  }
+  fprintf(io.out, "The volume's files are in %s.\n", folder.c_str());
+  return true;
+}
+
 }  // namespace
 
 int RunMount(const MountOptions& options, const CliStreams& io, FileSystem& fileSystem,
              const std::function<void(std::string*)>& readPassword) {
   std::string mountPoint;
-  const std::string error = CheckMountPoint(options.mountPoint, &mountPoint);
+  std::string error = CheckMountPoint(options.mountPoint, &mountPoint);
   if (!error.empty()) return Fail(io, error);
+  std::string filesFolder;
+  if (!options.filesFolder.empty()) {
+    error = CheckMountPoint(options.filesFolder, &filesFolder);
+    if (!error.empty()) return Fail(io, error);
+  }
 
   std::string password;
   readPassword(&password);
@@ -192,6 +279,11 @@ int RunMount(const MountOptions& options, const CliStreams& io, FileSystem& file
           io.err);
     } else {
       result = Detach(&served, mountPoint, io);
+      if (result == kExitSuccess && !filesFolder.empty() &&
+          !ShowFiles(mountPoint, filesFolder, options.readOnly, io)) {
+        RunUnmount(mountPoint, io);  // nothing stays half done
+        result = kExitFailure;
+      }
     }
   }
   if (served.fd >= 0) close(served.fd);
@@ -211,14 +303,33 @@ int RunUnmount(const std::string& mountPoint, const CliStreams& io) {
   if (pid <= 0) return Fail(io, "no velmorcrypt volume is mounted on " + mountPoint);
   const int pidFd = static_cast<int>(syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0));
 
+  // Folders that show the disk's files go first, so that their writes
+  // reach the disk.
+  char* resolved = realpath(mountPoint.c_str(), nullptr);
+  const std::string disk = std::string(resolved != nullptr ? resolved : "") + "/" + kVolumeFileName;
+  free(resolved);
+  for (const std::string& folder : FoldersShowing(disk)) {
+    if (!RunFusermount({"-u", "--", folder})) {
+      if (pidFd >= 0) close(pidFd);
+      return Fail(io, "could not unmount " + folder + ", which shows the volume's files");
+    }
+  }
+
   // Everything written through the mount reaches the disk before it ends.
   bool flushed = false;
-  const int disk = open((mountPoint + "/" + kVolumeFileName).c_str(), O_RDONLY | O_CLOEXEC);
-  if (disk >= 0) {
-    flushed = fsync(disk) == 0;
-    close(disk);
+  const int opened = open(disk.c_str(), O_RDONLY | O_CLOEXEC);
+  if (opened >= 0) {
+    flushed = fsync(opened) == 0;
+    close(opened);
   }
-  if (!RunFusermount({"-u", "--", mountPoint})) {
+  // A folder's server closes the disk a moment after its unmount: a busy
+  // mount is tried again for a while before the failure is told.
+  bool unmounted = false;
+  for (int attempt = 0; attempt < kUnmountAttempts && !unmounted; ++attempt) {
+    if (attempt > 0) usleep(100000);
+    unmounted = RunFusermount({"-u", "--", mountPoint}, attempt + 1 < kUnmountAttempts);
+  }
+  if (!unmounted) {
     if (pidFd >= 0) close(pidFd);
     return Fail(io, "could not unmount " + mountPoint);
   }

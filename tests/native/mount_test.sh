@@ -78,26 +78,25 @@ for algorithm in aes-128 aes-256 blowfish-128 blowfish-448; do
     grep -q "Read-only file system" "$dir/err" || fail "$what: a read-only write did not fail with EROFS"
     vm unmount "$dir/m"
 
-    # ext4, filled through fuse2fs as a folder; checked with e2fsck.
+    # ext4, filled through the folder that --files shows (fuse2fs), which
+    # unmount takes away first; checked with e2fsck.
     vm mount "$v" "$dir/m" "${header[@]}"
     mkfs.ext4 -q -F "$dir/m/volume"
-    fuse2fs -f "$dir/m/volume" "$dir/files" & folder=$!
-    for _ in $(seq 100); do mounted "$dir/files" && break; sleep 0.05; done
+    vm unmount "$dir/m"
+    vm mount "$v" "$dir/m" "${header[@]}" --files "$dir/files"
+    expect 0 "The volume's files are in $dir/files." "$what: mount with --files"
     mkdir "$dir/files/docs"
     cp "$dir/data.bin" "$dir/files/data.bin"
     cp "$dir/note.txt" "$dir/files/docs/note.txt"
-    fusermount3 -u "$dir/files"
-    wait $folder
     vm unmount "$dir/m"
-    expect 0 "" "$what: unmount after ext4"
+    expect 0 "" "$what: unmount with the files shown"
+    mounted "$dir/files" && fail "$what: the files' folder stayed"
     vm mount "$v" "$dir/m" "${header[@]}" --read-only
     e2fsck -fn "$dir/m/volume" >/dev/null 2>&1 || fail "$what: the ext4 file system is damaged"
-    fuse2fs -f "$dir/m/volume" "$dir/files" -o ro 2>/dev/null & folder=$!
-    for _ in $(seq 100); do mounted "$dir/files" && break; sleep 0.05; done
+    vm unmount "$dir/m"
+    vm mount "$v" "$dir/m" "${header[@]}" --read-only --files "$dir/files"
     cmp -s "$dir/files/data.bin" "$dir/data.bin" || fail "$what: ext4 file differs"
     cmp -s "$dir/files/docs/note.txt" "$dir/note.txt" || fail "$what: ext4 note differs"
-    fusermount3 -u "$dir/files"
-    wait $folder
     vm unmount "$dir/m"
     [ "$(header_sum "$holder")" = "$sum" ] || fail "$what: the header was written"
   done
@@ -125,6 +124,15 @@ vm mount "$dir/aes-128-external.vmv" "$dir/m" --header "$dir/long.ehb"
 expect 1 "Error reading external header block." "a header block that does not fit"
 vm mount "$v" "$dir/m" --size 3
 expect 2 "unknown option" "an unknown option"
+vm mount "$v" "$dir/m" --foreground --files "$dir/files"
+expect 2 "do not go together" "--files with --foreground"
+vm create "$dir/fat.vmv" --size 1
+vm mount "$dir/fat.vmv" "$dir/m"
+mkfs.fat "$dir/m/volume" >/dev/null
+vm unmount "$dir/m"
+vm mount "$dir/fat.vmv" "$dir/m" --files "$dir/files"
+expect 1 "FAT file system, which --files cannot show" "--files on a FAT disk"
+mounted "$dir/m" && fail "a mount whose files could not be shown stayed"
 
 vm mount "$v" "$dir/m"
 expect 0 "mounted" "mount for the faults"
