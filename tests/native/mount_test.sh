@@ -193,6 +193,26 @@ vm unmount "$dir/m"
 [ "$(stat -c %s "$v")" -eq 4194304 ] || fail "the cut-short volume file grew back"
 echo "mount_test.sh: mount point, volume, password, busy, SIGTERM and cut-short faults"
 
+# An ordinary user's mount through fusermount3, where /dev/fuse lets users
+# in (as root here, the test takes the user "nobody").
+if [ "$(id -u)" -eq 0 ] && [ -r /dev/fuse ] && [ -w /dev/fuse ] &&
+  [ "$(stat -c %a /dev/fuse | cut -c3)" = 6 ]; then
+  mkdir "$dir/user"
+  cp "$dir/fat.vmv" "$dir/user/v.vmv"
+  mkdir "$dir/user/m"
+  chown -R nobody "$dir/user"
+  chmod 755 "$dir"
+  mounts+=("$dir/user/m")
+  setpriv --reuid=nobody --regid=nogroup --clear-groups sh -c \
+    'printf "pw\n" | "$1" mount "$2/v.vmv" "$2/m" --password-stdin >/dev/null &&
+     mdir -i "$2/m/volume" >/dev/null && "$1" unmount "$2/m"' sh "$cli" "$dir/user" \
+    || fail "a user's mount"
+  mounted "$dir/user/m" && fail "a user's mount stayed"
+  echo "mount_test.sh: a user's mount"
+else
+  echo "mount_test.sh: skipped a user's mount (it needs root to take a user, and /dev/fuse open to users)"
+fi
+
 # A disk that fills up and a disk that turns read-only under the mount: a
 # small ext4 file system of its own on a loop device.
 if [ "$(id -u)" -ne 0 ] || ! losetup -f >/dev/null 2>&1; then
