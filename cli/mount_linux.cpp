@@ -35,6 +35,12 @@ int Fail(const CliStreams& io, const std::string& message) {
   return kExitFailure;
 }
 
+// The mount command's own messages, as the other commands show them.
+int FailWith(const CliStreams& io, const char* message) {
+  fprintf(io.err, "%s\n", message);
+  return kExitFailure;
+}
+
 // The mount point must be an existing folder that nothing is mounted on yet.
 // Answers an error text, or "" with the folder's absolute path.
 std::string CheckMountPoint(const std::string& path, std::string* absolute) {
@@ -64,17 +70,17 @@ std::string CheckMountPoint(const std::string& path, std::string* absolute) {
 int OpenServedFile(const MountOptions& options, const VolumeInfo& info, const CliStreams& io,
                    ServedVolume* served) {
   served->fd = open(options.volumePath.c_str(), (options.readOnly ? O_RDONLY : O_RDWR) | O_CLOEXEC);
-  if (served->fd < 0) return Fail(io, "Error opening Velmorcrypt volume.");
+  if (served->fd < 0) return FailWith(io, "Error opening Velmorcrypt volume.");
   served->bodySize = info.bodySize;
   served->fileSize = info.bodySize + (info.externalHeader ? 0 : kHeaderSize);
   served->readOnly = options.readOnly;
   struct stat file;
   if (fstat(served->fd, &file) != 0 || !S_ISREG(file.st_mode) ||
       static_cast<uint64_t>(file.st_size) != served->fileSize) {
-    return Fail(io, "Error reading Velmorcrypt volume.");
+    return FailWith(io, "Error reading Velmorcrypt volume.");
   }
   served->modified = file.st_mtim;
-  if (!SectorBodySizeValid(served->bodySize)) return Fail(io, "Error trying to mount disk.");
+  if (!SectorBodySizeValid(served->bodySize)) return FailWith(io, "Error trying to mount disk.");
   // One writer or any number of readers: a read-write mount holds the file
   // alone, read-only mounts share it.
   if (flock(served->fd, (options.readOnly ? LOCK_SH : LOCK_EX) | LOCK_NB) != 0) {
@@ -87,7 +93,7 @@ int OpenServedFile(const MountOptions& options, const VolumeInfo& info, const Cl
 // failure that it reported.
 int Detach(ServedVolume* served, const std::string& mountPoint, const CliStreams& io) {
   int ready[2];
-  if (pipe2(ready, O_CLOEXEC) != 0) return Fail(io, "Error trying to mount disk.");
+  if (pipe2(ready, O_CLOEXEC) != 0) return FailWith(io, "Error trying to mount disk.");
   fflush(io.out);
   fflush(io.err);
   const pid_t child = fork();
@@ -113,7 +119,7 @@ int Detach(ServedVolume* served, const std::string& mountPoint, const CliStreams
     got = read(ready[0], &byte, 1);
   } while (got < 0 && errno == EINTR);
   close(ready[0]);
-  if (child < 0) return Fail(io, "Error trying to mount disk.");
+  if (child < 0) return FailWith(io, "Error trying to mount disk.");
   if (got != 1) {
     waitpid(child, nullptr, 0);  // the server reported why and ended
     return kExitFailure;
