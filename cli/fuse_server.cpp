@@ -239,12 +239,14 @@ void WriteBuffer(fuse_req_t req, fuse_ino_t, struct fuse_bufvec* source, off_t o
                  struct fuse_file_info*) {
   Server& server = *ServerOf(req);
   const size_t size = fuse_buf_size(source);
+  if (size > kMaxTransfer) {  // more than the kernel was told it may send
+    fuse_reply_err(req, EINVAL);
+    return;
+  }
   SectorPlan plan;
   const SectorVerdict verdict =
-      size > kMaxTransfer
-          ? SectorVerdict::kNoRoom
-          : PlanSectorRequest(server.disk, static_cast<uint64_t>(offset),
-                              static_cast<uint32_t>(size), true, SectorAlignment::kAnyBytes, &plan);
+      PlanSectorRequest(server.disk, static_cast<uint64_t>(offset), static_cast<uint32_t>(size),
+                        true, SectorAlignment::kAnyBytes, &plan);
   if (verdict != SectorVerdict::kServe) {
     fuse_reply_err(req, verdict == SectorVerdict::kReadOnly ? EROFS : ENOSPC);
     return;
