@@ -4,8 +4,11 @@
 #include <inttypes.h>
 #include <string.h>
 
+#include <algorithm>
 #include <map>
+#include <set>
 
+#include "cli/mount.h"
 #include "cli/terminal.h"
 #include "cli/volume_info.h"
 #include "crypto/wipe.h"
@@ -26,6 +29,10 @@ constexpr char kUsage[] =
     "  passwd FILE        change the password of a volume or an external header block\n"
     "  info VOLUME [--header FILE.ehb]\n"
     "                     show a volume's algorithm, header placement and body size\n"
+    "  mount VOLUME MOUNTPOINT [--header FILE.ehb] [--read-only] [--foreground]\n"
+    "        [--files FOLDER]\n"
+    "                     serve the volume's disk as MOUNTPOINT/volume (Linux)\n"
+    "  unmount MOUNTPOINT flush the volume and end its mount (Linux)\n"
     "\n"
     "Options:\n"
     "  --password-stdin   read passwords from standard input, one per line\n"
@@ -75,6 +82,30 @@ constexpr char kInfoUsage[] =
     "  --password-stdin   read the password from standard input\n"
     "  --help             show this help\n";
 
+constexpr char kMountUsage[] =
+    "Usage: velmorcrypt-cli mount VOLUME MOUNTPOINT [OPTIONS]\n"
+    "\n"
+    "Opens the header of VOLUME with the password and serves the volume's\n"
+    "decrypted disk as the file MOUNTPOINT/volume (Linux, through FUSE): make a\n"
+    "file system on it, or open the one it holds. Returns once it is served;\n"
+    "'velmorcrypt-cli unmount MOUNTPOINT' ends it.\n"
+    "\n"
+    "Options:\n"
+    "  --header FILE.ehb  the volume's external header block\n"
+    "  --read-only        open the volume file read-only; writes fail\n"
+    "  --foreground       serve in the foreground until unmounted (Ctrl+C unmounts)\n"
+    "  --files FOLDER     also show the disk's ext2/3/4 file system as FOLDER\n"
+    "                     (through fuse2fs, without root)\n"
+    "  --password-stdin   read the password from standard input\n"
+    "  --help             show this help\n";
+
+constexpr char kUnmountUsage[] =
+    "Usage: velmorcrypt-cli unmount MOUNTPOINT\n"
+    "\n"
+    "Unmounts the folders that show the disk's files, flushes the volume mounted\n"
+    "on MOUNTPOINT to its file, ends the mount and waits until the volume file\n"
+    "is closed and the keys are wiped. Fails while a program still uses it.\n";
+
 void WipeString(std::string* text) {
   SecureWipe(text->data(), text->capacity());
   text->clear();
@@ -86,14 +117,15 @@ struct Arguments {
   std::map<std::string, std::string> values;
   bool passwordStdin = false;
   bool help = false;
-  bool force = false;
+  std::set<std::string> flags;  // the command's own options without a value that were given
 };
 
-// Parses args[1...] with the options that take a value (and --force where
-// allowed); returns an error text, empty when the command line is good.
+// Parses args[1...] with the options that take a value and the command's
+// own options without one; returns an error text, empty when the command
+// line is good.
 std::string Parse(const std::vector<std::string>& args,
-                  const std::vector<std::string>& valueOptions, bool forceAllowed,
-                  Arguments* parsed) {
+                  const std::vector<std::string>& valueOptions,
+                  const std::vector<std::string>& flagOptions, Arguments* parsed) {
   bool optionsEnded = false;
   for (size_t i = 1; i < args.size(); ++i) {
     const std::string& arg = args[i];
@@ -105,8 +137,8 @@ std::string Parse(const std::vector<std::string>& args,
       parsed->help = true;
     } else if (arg == "--password-stdin") {
       parsed->passwordStdin = true;
-    } else if (arg == "--force" && forceAllowed) {
-      parsed->force = true;
+    } else if (std::find(flagOptions.begin(), flagOptions.end(), arg) != flagOptions.end()) {
+      parsed->flags.insert(arg);
     } else {
       const size_t equals = arg.find('=');
       const std::string name = arg.substr(0, equals);
@@ -216,7 +248,8 @@ int ParseAlgorithm(const std::string& name) {
 int Create(const std::vector<std::string>& args, const CliStreams& io, FileSystem& fileSystem,
            const std::atomic<bool>* cancel) {
   Arguments parsed;
-  const std::string error = Parse(args, {"--size", "--algorithm", "--header"}, true, &parsed);
+  const std::string error =
+      Parse(args, {"--size", "--algorithm", "--header"}, {"--force"}, &parsed);
   if (!error.empty()) return UsageError(io, "create", error);
   if (parsed.help) {
     fputs(kCreateUsage, io.out);
@@ -241,7 +274,8 @@ int Create(const std::vector<std::string>& args, const CliStreams& io, FileSyste
   // The desktop's save dialog asks before it replaces a file; here the
   // user says so up front.
   for (const std::string* path : {&input.volumePath, &input.headerPath}) {
-    if (!parsed.force && !path->empty() && fileSystem.Open(*path, OpenMode::kRead)) {
+    if (parsed.flags.count("--force") == 0 && !path->empty() &&
+        fileSystem.Open(*path, OpenMode::kRead)) {
       fprintf(io.err, "%s: %s exists; use --force to replace it\n", kProgram, path->c_str());
       return kExitFailure;
     }
@@ -262,7 +296,7 @@ int Create(const std::vector<std::string>& args, const CliStreams& io, FileSyste
 
 int Passwd(const std::vector<std::string>& args, const CliStreams& io, FileSystem& fileSystem) {
   Arguments parsed;
-  const std::string error = Parse(args, {}, false, &parsed);
+  const std::string error = Parse(args, {}, {}, &parsed);
   if (!error.empty()) return UsageError(io, "passwd", error);
   if (parsed.help) {
     fputs(kPasswdUsage, io.out);
@@ -315,7 +349,7 @@ void ReportBackup(FILE* stream, const std::string& headerFile, BackupState backu
 
 int Info(const std::vector<std::string>& args, const CliStreams& io, FileSystem& fileSystem) {
   Arguments parsed;
-  const std::string error = Parse(args, {"--header"}, false, &parsed);
+  const std::string error = Parse(args, {"--header"}, {}, &parsed);
   if (!error.empty()) return UsageError(io, "info", error);
   if (parsed.help) {
     fputs(kInfoUsage, io.out);
@@ -352,6 +386,46 @@ int Info(const std::vector<std::string>& args, const CliStreams& io, FileSystem&
   return kExitSuccess;
 }
 
+int Mount(const std::vector<std::string>& args, const CliStreams& io, FileSystem& fileSystem) {
+  Arguments parsed;
+  const std::string error =
+      Parse(args, {"--header", "--files"}, {"--read-only", "--foreground"}, &parsed);
+  if (!error.empty()) return UsageError(io, "mount", error);
+  if (parsed.help) {
+    fputs(kMountUsage, io.out);
+    return kExitSuccess;
+  }
+  if (parsed.positional.size() != 2) {
+    return UsageError(io, "mount", "name one volume file and one mount point");
+  }
+  const SecretSource secrets(io, parsed.passwordStdin);
+  if (!secrets.Available()) return NoTerminal(io, "mount");
+  MountOptions options;
+  options.volumePath = parsed.positional[0];
+  options.mountPoint = parsed.positional[1];
+  options.headerPath = parsed.values["--header"];
+  options.readOnly = parsed.flags.count("--read-only") != 0;
+  options.foreground = parsed.flags.count("--foreground") != 0;
+  options.filesFolder = parsed.values["--files"];
+  if (options.foreground && !options.filesFolder.empty()) {
+    return UsageError(io, "mount", "--files and --foreground do not go together");
+  }
+  return RunMount(options, io, fileSystem,
+                  [&secrets](std::string* password) { secrets.Read("Password: ", password); });
+}
+
+int Unmount(const std::vector<std::string>& args, const CliStreams& io) {
+  Arguments parsed;
+  const std::string error = Parse(args, {}, {}, &parsed);
+  if (!error.empty()) return UsageError(io, "unmount", error);
+  if (parsed.help) {
+    fputs(kUnmountUsage, io.out);
+    return kExitSuccess;
+  }
+  if (parsed.positional.size() != 1) return UsageError(io, "unmount", "name one mount point");
+  return RunUnmount(parsed.positional[0], io);
+}
+
 }  // namespace
 
 int RunCli(const std::vector<std::string>& args, const CliStreams& io, FileSystem& fileSystem,
@@ -372,5 +446,7 @@ int RunCli(const std::vector<std::string>& args, const CliStreams& io, FileSyste
   if (command == "create") return Create(args, io, fileSystem, cancel);
   if (command == "passwd") return Passwd(args, io, fileSystem);
   if (command == "info") return Info(args, io, fileSystem);
+  if (command == "mount") return Mount(args, io, fileSystem);
+  if (command == "unmount") return Unmount(args, io);
   return UsageError(io, "", "unknown command '" + command + "'");
 }

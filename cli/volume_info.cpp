@@ -12,15 +12,6 @@ constexpr char kErrorCaption[] = "Info Error";
 
 Outcome Fail(const char* message) { return Outcome::Failure(message, kErrorCaption); }
 
-// A header buffer that is wiped however the command ends.
-struct HeaderBuffer {
-  uint8_t bytes[kHeaderSize];
-  HeaderBuffer() = default;
-  HeaderBuffer(const HeaderBuffer&) = delete;
-  HeaderBuffer& operator=(const HeaderBuffer&) = delete;
-  ~HeaderBuffer() { SecureWipe(bytes, sizeof bytes); }
-};
-
 // Opens the header read from the file at `path`, through its backup when an
 // interrupted password change tore it; writes nothing.
 int Open(FileSystem& fileSystem, const std::string& path, HeaderBuffer& header,
@@ -32,9 +23,10 @@ int Open(FileSystem& fileSystem, const std::string& path, HeaderBuffer& header,
 
 }  // namespace
 
-Outcome ReadVolumeInfo(FileSystem& fileSystem, const std::string& volumePath,
-                       const std::string& headerPath, const std::string& password,
-                       VolumeInfo* info) {
+Outcome OpenVolumeHeader(FileSystem& fileSystem, const std::string& volumePath,
+                         const std::string& headerPath, const std::string& password, OpenMode mode,
+                         VolumeInfo* info, HeaderBuffer* opened) {
+  HeaderBuffer& header = *opened;
   constexpr char kWrongPassword[] =
       "Error decrypting header information with the supplied password.";
   if (volumePath.empty()) return Fail("Please specify a Velmorcrypt volume.");
@@ -42,7 +34,6 @@ Outcome ReadVolumeInfo(FileSystem& fileSystem, const std::string& volumePath,
   if (password.size() > kMaxPasswordLength) {
     return Fail("Passwords should not be longer than 64 characters.");
   }
-  HeaderBuffer header;
   uint64_t size = 0;
   info->externalHeader = !headerPath.empty();
   if (info->externalHeader) {
@@ -56,7 +47,7 @@ Outcome ReadVolumeInfo(FileSystem& fileSystem, const std::string& volumePath,
     info->algorithm = Open(fileSystem, headerPath, header, password, &info->backup);
     if (info->algorithm == 0) return Fail(kWrongPassword);
   }
-  std::unique_ptr<File> volumeFile = fileSystem.Open(volumePath, OpenMode::kRead);
+  std::unique_ptr<File> volumeFile = fileSystem.Open(volumePath, mode);
   if (!volumeFile) return Fail("Error opening Velmorcrypt volume.");
   if (!volumeFile->Size(&size) ||
       (!info->externalHeader &&
@@ -73,4 +64,12 @@ Outcome ReadVolumeInfo(FileSystem& fileSystem, const std::string& volumePath,
     if (info->algorithm == 0) return Fail(kWrongPassword);
   }
   return Outcome::Success("", "Info");
+}
+
+Outcome ReadVolumeInfo(FileSystem& fileSystem, const std::string& volumePath,
+                       const std::string& headerPath, const std::string& password,
+                       VolumeInfo* info) {
+  HeaderBuffer header;
+  return OpenVolumeHeader(fileSystem, volumePath, headerPath, password, OpenMode::kRead, info,
+                          &header);
 }

@@ -6,7 +6,9 @@
 
 #include <string>
 
+#include "crypto/wipe.h"
 #include "platform/file.h"
+#include "volume/header.h"
 #include "volume/header_backup.h"
 #include "volume/outcome.h"
 
@@ -19,9 +21,25 @@ struct VolumeInfo {
   BackupState backup = BackupState::kNone;
 };
 
+// A header buffer that is wiped however the command ends.
+struct HeaderBuffer {
+  uint8_t bytes[kHeaderSize];
+  HeaderBuffer() = default;
+  HeaderBuffer(const HeaderBuffer&) = delete;
+  HeaderBuffer& operator=(const HeaderBuffer&) = delete;
+  ~HeaderBuffer() { SecureWipe(bytes, sizeof bytes); }
+};
+
 // Opens the header of the volume (from `headerPath` when not empty, else
-// from the last 1044 bytes of the volume file) with the password, and looks
-// at the backup beside it. Reads only; the opened header is wiped before it
+// from the last 1044 bytes of the volume file) with the password, after
+// checking that the volume file opens in `mode` (kRead or kReadWrite), and
+// looks at the backup beside it; writes nothing. On success `header` holds
+// the opened header.
+Outcome OpenVolumeHeader(FileSystem& fileSystem, const std::string& volumePath,
+                         const std::string& headerPath, const std::string& password, OpenMode mode,
+                         VolumeInfo* info, HeaderBuffer* header);
+
+// OpenVolumeHeader for reading only; the opened header is wiped before it
 // returns.
 Outcome ReadVolumeInfo(FileSystem& fileSystem, const std::string& volumePath,
                        const std::string& headerPath, const std::string& password,

@@ -9,6 +9,7 @@
 #include "standin-driver/standin_test_protocol.h"
 #include "volume/body_cipher.h"
 #include "volume/header.h"
+#include "volume/sector_service.h"
 
 namespace {
 
@@ -30,7 +31,7 @@ struct VolumeExtension {
   uint64_t bodySize;  // a whole number of sectors
   IdleCounter idle;
   BodyCipher cipher;
-  uint8_t chunk[kChunkSize];  // a write's sectors, encrypted in place before they go to the file
+  uint8_t chunk[kChunkSize];  // a write's sectors, encrypted here before they go to the file
 };
 
 KernelLock gTableLock;                 // guards gVolumes and the device names
@@ -90,7 +91,7 @@ NTSTATUS OpenVolumeFile(const VolumeControlRecord* request, KPROCESSOR_MODE requ
   // With the header in the volume file, the body is all but its last bytes.
   uint64_t headerBytes = request->headerPlacement == VD_HEADER_IN_VOLUME_FILE ? kHeaderSize : 0;
   *bodySize = fileSize > headerBytes ? fileSize - headerBytes : 0;
-  if (NT_SUCCESS(status) && (*bodySize == 0 || *bodySize % kSectorSize != 0)) {
+  if (NT_SUCCESS(status) && !SectorBodySizeValid(*bodySize)) {
     status = STATUS_INVALID_PARAMETER;
   }
   if (!NT_SUCCESS(status)) ZwClose(*file);
@@ -140,66 +141,63 @@ uint8_t* TransferBuffer(PIRP irp) {
   return static_cast<uint8_t*>(irp->AssociatedIrp.SystemBuffer);
 }
 
-// Reads whole sectors of the body straight into the caller's buffer and
-// decrypts them there.
-NTSTATUS ReadSectors(VolumeExtension* volume, uint8_t* buffer, uint64_t start, ULONG length) {
+// The volume file as the sector service reaches it: whole transfers at
+// body offsets, answering 0 or the failure's NTSTATUS.
+int32_t ReadBody(void* context, uint64_t offset, uint8_t* data, uint32_t length) {
   LARGE_INTEGER at;
-  at.QuadPart = static_cast<LONGLONG>(start);
+  at.QuadPart = static_cast<LONGLONG>(offset);
   IO_STATUS_BLOCK io;
-  NTSTATUS status =
-      ZwReadFile(volume->file, nullptr, nullptr, nullptr, &io, buffer, length, &at, nullptr);
+  NTSTATUS status = ZwReadFile(static_cast<VolumeExtension*>(context)->file, nullptr, nullptr,
+                               nullptr, &io, data, length, &at, nullptr);
   if (!NT_SUCCESS(status)) return status;
-  if (io.Information != length) return STATUS_IO_DEVICE_ERROR;
-  BodyCipherDecrypt(&volume->cipher, buffer, start / kSectorSize, length / kSectorSize);
-  return STATUS_SUCCESS;
+  return io.Information == length ? STATUS_SUCCESS : STATUS_IO_DEVICE_ERROR;
 }
 
-// Encrypts whole sectors chunk by chunk in a copy, so that the caller's
-// data stays as it is, and writes them to the body.
-NTSTATUS WriteSectors(VolumeExtension* volume, const uint8_t* buffer, uint64_t start,
-                      ULONG length) {
-  for (ULONG done = 0; done < length;) {
-    ULONG size = length - done < kChunkSize ? length - done : kChunkSize;
-    memcpy(volume->chunk, buffer + done, size);
-    BodyCipherEncrypt(&volume->cipher, volume->chunk, (start + done) / kSectorSize,
-                      size / kSectorSize);
-    LARGE_INTEGER at;
-    at.QuadPart = static_cast<LONGLONG>(start + done);
-    IO_STATUS_BLOCK io;
-    NTSTATUS status = ZwWriteFile(volume->file, nullptr, nullptr, nullptr, &io, volume->chunk, size,
-                                  &at, nullptr);
-    if (!NT_SUCCESS(status)) return status;
-    if (io.Information != size) return STATUS_IO_DEVICE_ERROR;
-    done += size;
-  }
-  return STATUS_SUCCESS;
+int32_t WriteBody(void* context, uint64_t offset, const uint8_t* data, uint32_t length) {
+  LARGE_INTEGER at;
+  at.QuadPart = static_cast<LONGLONG>(offset);
+  IO_STATUS_BLOCK io;
+  NTSTATUS status = ZwWriteFile(static_cast<VolumeExtension*>(context)->file, nullptr, nullptr,
+                                nullptr, &io, const_cast<uint8_t*>(data), length, &at, nullptr);
+  if (!NT_SUCCESS(status)) return status;
+  return io.Information == length ? STATUS_SUCCESS : STATUS_IO_DEVICE_ERROR;
 }
 
-// Sector-aligned reads and writes within the body. A read that starts at the
-// end of the body or beyond answers STATUS_END_OF_FILE; one that runs past
-// the end answers the sectors before it. A write that does not fit in the
-// body is refused as a whole, so it can never reach the header.
+// Reads and writes by the sector service's rules for a disk device: sector
+// aligned, within the body. A read that starts at the end of the body or
+// beyond answers STATUS_END_OF_FILE; one that runs past the end answers the
+// sectors before it. A write that does not fit in the body is refused as a
+// whole, so it can never reach the header. Reads are decrypted in the
+// caller's buffer; writes are encrypted chunk by chunk in a copy, so that
+// the caller's data stays as it is.
 NTSTATUS Transfer(VolumeExtension* volume, PIRP irp, bool write, LONGLONG offset, ULONG length,
                   ULONG_PTR* information) {
-  if (offset < 0 || offset % kSectorSize != 0 || length % kSectorSize != 0) {
-    return STATUS_INVALID_PARAMETER;
+  if (offset < 0) return STATUS_INVALID_PARAMETER;
+  SectorPlan plan;
+  switch (PlanSectorRequest({volume->bodySize, volume->readOnly}, static_cast<uint64_t>(offset),
+                            length, write, SectorAlignment::kWholeSectors, &plan)) {
+    case SectorVerdict::kServe:
+      break;
+    case SectorVerdict::kUnaligned:
+      return STATUS_INVALID_PARAMETER;
+    case SectorVerdict::kReadOnly:
+      return STATUS_MEDIA_WRITE_PROTECTED;
+    case SectorVerdict::kEndOfBody:
+      return STATUS_END_OF_FILE;
+    case SectorVerdict::kNoRoom:
+      return STATUS_DISK_FULL;
   }
-  if (write && volume->readOnly) return STATUS_MEDIA_WRITE_PROTECTED;
-  if (length == 0) return STATUS_SUCCESS;
-  uint64_t start = static_cast<uint64_t>(offset);
-  if (start >= volume->bodySize) return write ? STATUS_DISK_FULL : STATUS_END_OF_FILE;
-  if (length > volume->bodySize - start) {
-    if (write) return STATUS_DISK_FULL;
-    length = static_cast<ULONG>(volume->bodySize - start);
-  }
+  if (plan.length == 0) return STATUS_SUCCESS;
   uint8_t* buffer = TransferBuffer(irp);
   if (buffer == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
 
-  NTSTATUS status = write ? WriteSectors(volume, buffer, start, length)
-                          : ReadSectors(volume, buffer, start, length);
+  const SectorStore store = {volume, ReadBody, WriteBody};
+  NTSTATUS status = write ? ServeSectorWrite(plan, &volume->cipher, store, buffer, volume->chunk,
+                                             sizeof volume->chunk)
+                          : ServeSectorRead(plan, &volume->cipher, store, buffer);
   if (!NT_SUCCESS(status)) return status;
   volume->idle = VD_IDLE_REARM;  // used: the program's next tick rearms the count
-  *information = length;
+  *information = plan.length;
   return STATUS_SUCCESS;
 }
 

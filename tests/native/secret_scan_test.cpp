@@ -1,13 +1,13 @@
-// After a mount and a password change, no copy of the password or of the
-// body key is left anywhere in the process's memory: the test reads every
-// readable region of /proc/self/maps through /proc/self/mem and looks for
-// them. The test keeps its own copies only XOR-masked, so that the scan
-// cannot find them; the plaintext exists only while a call needs it and is
-// wiped by the test afterwards, as the program's own callers do.
+// After a mount (also the tool's Linux mount) and a password change, no copy of the password or of
+// the body key is left anywhere in the process's memory: the test reads every readable region of
+// /proc/self/maps through /proc/self/mem and looks for them. The test keeps its own copies only
+// XOR-masked, so that the scan cannot find them; the plaintext exists only while a call needs it
+// and is wiped by the test afterwards, as the program's own callers do.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <stdint.h>
 #include <string.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -15,6 +15,7 @@
 #include <random>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "cli/cli.h"
@@ -302,6 +303,56 @@ TEST_F(SecretScanTest, NothingLeftAfterTheToolChangesAPassword) {
             << " times, new password " << newHits << ", body key " << keyHits << "\n";
   EXPECT_EQ(oldHits, 0);
   EXPECT_EQ(newHits, 0);
+  EXPECT_EQ(keyHits, 0);
+}
+
+// A foreground mount served in this process, used through the mount and
+// ended by fusermount3: the server has wiped the key and the password.
+TEST_F(SecretScanTest, NothingLeftAfterTheToolsMountEnds) {
+  if (access("/dev/fuse", R_OK | W_OK) != 0) GTEST_SKIP() << "no access to /dev/fuse";
+  const MaskedSecret password = RandomPassword(device_);
+  const MaskedSecret sectorKey = PredictedSectorKey(device_);
+  TempFolder folder;
+  const std::string path = folder.File("scan.vmv");
+  const std::string mountPoint = folder.File("m");
+  const std::string disk = mountPoint + "/volume";
+  WriteWholeFile(path, SealedVolume(password));
+  mkdir(mountPoint.c_str(), 0700);
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  std::string line = password.Reveal() + '\n';
+  ASSERT_EQ(write(ends[1], line.data(), line.size()), static_cast<ssize_t>(line.size()));
+  Wipe(line);
+  close(ends[1]);
+  FILE* in = fdopen(ends[0], "r");
+  FILE* out = fopen("/dev/null", "w");
+  ASSERT_TRUE(in && out);
+  int code = -1;
+  std::thread server([&] {
+    code = RunCli({"mount", path, mountPoint, "--foreground", "--password-stdin"}, {in, out, out},
+                  SystemFileSystem(), nullptr);
+  });
+  int fd = -1;
+  for (int i = 0; i < 200 && fd < 0; ++i) {
+    fd = open(disk.c_str(), O_RDWR);
+    if (fd < 0) usleep(50000);
+  }
+  ASSERT_GE(fd, 0) << "the mount did not come up";
+  uint8_t sector[512];
+  memset(sector, 0x77, sizeof sector);
+  EXPECT_EQ(pwrite(fd, sector, sizeof sector, 512), 512);
+  EXPECT_EQ(fsync(fd), 0);
+  close(fd);
+  EXPECT_EQ(system(("fusermount3 -u " + mountPoint).c_str()), 0);
+  server.join();
+  fclose(in);
+  fclose(out);
+  EXPECT_EQ(code, kExitSuccess);
+  const int passwordHits = ScanProcess(password);
+  const int keyHits = ScanProcess(sectorKey);
+  std::cout << "secret scan after the tool's mount: password found " << passwordHits
+            << " times, body key found " << keyHits << " times\n";
+  EXPECT_EQ(passwordHits, 0);
   EXPECT_EQ(keyHits, 0);
 }
 

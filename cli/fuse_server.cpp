@@ -1,0 +1,410 @@
+#define FUSE_USE_VERSION 314
+#include "cli/fuse_server.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <fuse_lowlevel.h>
+#include <signal.h>
+#include <string.h>
+#include <sys/mman.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
+#include <mutex>
+#include <shared_mutex>
+#include <vector>
+
+#include "crypto/wipe.h"
+#include "volume/sector_service.h"
+
+namespace {
+
+constexpr fuse_ino_t kRootInode = FUSE_ROOT_ID;
+constexpr fuse_ino_t kVolumeInode = 2;
+// Reads and writes of up to 1 MiB per request; at most kMaxThreads requests
+// at once, each with at most one buffer of that size.
+constexpr unsigned kMaxTransfer = 1024 * 1024;
+constexpr unsigned kMaxThreads = 8;
+// Nothing in the folder changes while it is mounted.
+constexpr double kCacheSeconds = 3600;
+
+struct Server {
+  ServedVolume* volume;
+  SectorDisk disk;
+  SectorStore store;
+  const std::function<void()>* onReady;  // called once, when the kernel first talks
+  // Writes that patch partial sectors read them back first: they run alone.
+  // Other writes run side by side, each writing whole sectors of its own.
+  std::shared_mutex writeLock;
+};
+
+Server* ServerOf(fuse_req_t req) { return static_cast<Server*>(fuse_req_userdata(req)); }
+
+// The errors of the volume file that a program on the mount can act on
+// pass through; anything else is an I/O error.
+int32_t MountError(int error) {
+  switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+    case EROFS:
+      return error;
+    case EBADF:  // a write to a file opened read-only
+      return EROFS;
+    default:
+      return EIO;
+  }
+}
+
+int32_t ReadBody(void* context, uint64_t offset, uint8_t* data, uint32_t length) {
+  const int fd = *static_cast<int*>(context);
+  while (length > 0) {
+    const ssize_t got = pread(fd, data, length, static_cast<off_t>(offset));
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) return MountError(errno);
+    if (got == 0) return EIO;  // the volume file was cut short
+    data += got;
+    offset += static_cast<uint64_t>(got);
+    length -= static_cast<uint32_t>(got);
+  }
+  return 0;
+}
+
+int32_t WriteBody(void* context, uint64_t offset, const uint8_t* data, uint32_t length) {
+  const int fd = *static_cast<int*>(context);
+  while (length > 0) {
+    const ssize_t put = pwrite(fd, data, length, static_cast<off_t>(offset));
+    if (put < 0 && errno == EINTR) continue;
+    if (put <= 0) return put < 0 ? MountError(errno) : EIO;
+    data += put;
+    offset += static_cast<uint64_t>(put);
+    length -= static_cast<uint32_t>(put);
+  }
+  return 0;
+}
+
+// A buffer per serving thread, as large as the largest request it served
+// (at most kMaxTransfer); wiped when the thread ends.
+class ThreadBuffer {
+ public:
+  ~ThreadBuffer() { SecureWipe(bytes_.data(), bytes_.size()); }
+  uint8_t* Get(size_t size) {
+    if (bytes_.size() < size) {
+      SecureWipe(bytes_.data(), bytes_.size());
+      bytes_.assign(size, 0);
+    }
+    return bytes_.data();
+  }
+
+ private:
+  std::vector<uint8_t> bytes_;
+};
+
+thread_local ThreadBuffer threadBuffer;
+
+struct stat Attributes(const Server& server, fuse_ino_t inode) {
+  struct stat attributes = {};
+  const ServedVolume& volume = *server.volume;
+  attributes.st_ino = inode;
+  attributes.st_uid = getuid();
+  attributes.st_gid = getgid();
+  attributes.st_atim = attributes.st_mtim = attributes.st_ctim = volume.modified;
+  if (inode == kRootInode) {
+    attributes.st_mode = S_IFDIR | (volume.readOnly ? 0500 : 0700);
+    attributes.st_nlink = 2;
+  } else {
+    attributes.st_mode = S_IFREG | (volume.readOnly ? 0400 : 0600);
+    attributes.st_nlink = 1;
+    attributes.st_size = static_cast<off_t>(volume.bodySize);
+    attributes.st_blocks = static_cast<blkcnt_t>(volume.bodySize / 512);
+    attributes.st_blksize = kMaxTransfer;
+  }
+  return attributes;
+}
+
+void Init(void* userdata, struct fuse_conn_info* connection) {
+  Server* server = static_cast<Server*>(userdata);
+  connection->max_write = kMaxTransfer;
+  connection->max_readahead = kMaxTransfer;
+  // Written data arrives in the request's own memory, where it is encrypted
+  // in place, never through a pipe; and every write reaches the server at
+  // once, so that its errors reach the writer.
+  connection->want &= ~(FUSE_CAP_SPLICE_READ | FUSE_CAP_WRITEBACK_CACHE);
+  (*server->onReady)();
+}
+
+void Lookup(fuse_req_t req, fuse_ino_t parent, const char* name) {
+  if (parent != kRootInode || strcmp(name, kVolumeFileName) != 0) {
+    fuse_reply_err(req, ENOENT);
+    return;
+  }
+  struct fuse_entry_param entry = {};
+  entry.ino = kVolumeInode;
+  entry.attr = Attributes(*ServerOf(req), kVolumeInode);
+  entry.attr_timeout = kCacheSeconds;
+  entry.entry_timeout = kCacheSeconds;
+  fuse_reply_entry(req, &entry);
+}
+
+void GetAttributes(fuse_req_t req, fuse_ino_t inode, struct fuse_file_info*) {
+  const struct stat attributes = Attributes(*ServerOf(req), inode);
+  fuse_reply_attr(req, &attributes, kCacheSeconds);
+}
+
+// The disk's size, owner, mode and times are fixed: a truncation to its
+// own size is all that is allowed (some programs do that when they open).
+void SetAttributes(fuse_req_t req, fuse_ino_t inode, struct stat* wanted, int fields,
+                   struct fuse_file_info*) {
+  const Server& server = *ServerOf(req);
+  const struct stat attributes = Attributes(server, inode);
+  if (inode != kVolumeInode || fields != FUSE_SET_ATTR_SIZE ||
+      wanted->st_size != attributes.st_size) {
+    fuse_reply_err(req, EPERM);
+    return;
+  }
+  if (server.volume->readOnly) {
+    fuse_reply_err(req, EROFS);
+    return;
+  }
+  fuse_reply_attr(req, &attributes, kCacheSeconds);
+}
+
+void ReadFolder(fuse_req_t req, fuse_ino_t inode, size_t size, off_t offset,
+                struct fuse_file_info*) {
+  if (inode != kRootInode) {
+    fuse_reply_err(req, ENOTDIR);
+    return;
+  }
+  const Server& server = *ServerOf(req);
+  const char* names[] = {".", "..", kVolumeFileName};
+  const fuse_ino_t inodes[] = {kRootInode, kRootInode, kVolumeInode};
+  char buffer[512];
+  size_t used = 0;
+  for (off_t i = offset; i < 3; ++i) {
+    struct stat attributes = Attributes(server, inodes[i]);
+    const size_t room = size < sizeof buffer ? size : sizeof buffer;
+    const size_t entry =
+        fuse_add_direntry(req, buffer + used, room - used, names[i], &attributes, i + 1);
+    if (entry > room - used) break;
+    used += entry;
+  }
+  fuse_reply_buf(req, buffer, used);
+}
+
+void Open(fuse_req_t req, fuse_ino_t inode, struct fuse_file_info* file) {
+  if (inode != kVolumeInode) {
+    fuse_reply_err(req, EISDIR);
+    return;
+  }
+  if ((file->flags & O_ACCMODE) != O_RDONLY && ServerOf(req)->volume->readOnly) {
+    fuse_reply_err(req, EROFS);
+    return;
+  }
+  // Only this server changes the disk's contents: what the kernel cached
+  // stays true from one open to the next.
+  file->keep_cache = 1;
+  fuse_reply_open(req, file);
+}
+
+void Read(fuse_req_t req, fuse_ino_t, size_t size, off_t offset, struct fuse_file_info*) {
+  Server& server = *ServerOf(req);
+  SectorPlan plan;
+  // The kernel asks at most max_write bytes at once (its max_pages follow it).
+  const SectorVerdict verdict =
+      PlanSectorRequest(server.disk, static_cast<uint64_t>(offset), static_cast<uint32_t>(size),
+                        false, SectorAlignment::kAnyBytes, &plan);
+  if (verdict != SectorVerdict::kServe || plan.length == 0) {
+    fuse_reply_buf(req, nullptr, 0);  // at or beyond the end of the disk
+    return;
+  }
+  uint8_t* data = threadBuffer.Get(plan.length);
+  const int32_t error = ServeSectorRead(plan, &server.volume->cipher, server.store, data);
+  if (error != 0) {
+    fuse_reply_err(req, error);
+  } else {
+    fuse_reply_buf(req, reinterpret_cast<const char*>(data), plan.length);
+  }
+}
+
+// Whether the volume file still holds what it held at mount; a file cut
+// short meanwhile is not written again, so that it never grows back without
+// its header.
+bool VolumeFileWhole(const ServedVolume& volume) {
+  struct stat info;
+  return fstat(volume.fd, &info) == 0 && static_cast<uint64_t>(info.st_size) >= volume.fileSize;
+}
+
+void WriteBuffer(fuse_req_t req, fuse_ino_t, struct fuse_bufvec* source, off_t offset,
+                 struct fuse_file_info*) {
+  Server& server = *ServerOf(req);
+  const size_t size = fuse_buf_size(source);
+  if (size > kMaxTransfer) {  // more than the kernel was told it may send
+    fuse_reply_err(req, EINVAL);
+    return;
+  }
+  SectorPlan plan;
+  const SectorVerdict verdict =
+      PlanSectorRequest(server.disk, static_cast<uint64_t>(offset), static_cast<uint32_t>(size),
+                        true, SectorAlignment::kAnyBytes, &plan);
+  if (verdict != SectorVerdict::kServe) {
+    fuse_reply_err(req, verdict == SectorVerdict::kReadOnly ? EROFS : ENOSPC);
+    return;
+  }
+  // The request's memory is encrypted in place; data that came any other
+  // way is first copied into the thread's buffer.
+  uint8_t* data;
+  if (source->count == 1 && source->idx == 0 && source->off == 0 &&
+      (source->buf[0].flags & FUSE_BUF_IS_FD) == 0) {
+    data = static_cast<uint8_t*>(source->buf[0].mem);
+  } else {
+    data = threadBuffer.Get(size);
+    struct fuse_bufvec target = FUSE_BUFVEC_INIT(size);
+    target.buf[0].mem = data;
+    if (fuse_buf_copy(&target, source, FUSE_BUF_NO_SPLICE) != static_cast<ssize_t>(size)) {
+      fuse_reply_err(req, EIO);
+      return;
+    }
+  }
+  int32_t error;
+  {
+    std::shared_lock<std::shared_mutex> shared(server.writeLock, std::defer_lock);
+    std::unique_lock<std::shared_mutex> alone(server.writeLock, std::defer_lock);
+    if (PlanPatchesSectors(plan)) {
+      alone.lock();
+    } else {
+      shared.lock();
+    }
+    error = VolumeFileWhole(*server.volume)
+                ? ServeSectorWrite(plan, &server.volume->cipher, server.store, data, nullptr, 0)
+                : EIO;
+  }
+  if (error != 0) {
+    fuse_reply_err(req, error);
+  } else {
+    fuse_reply_write(req, plan.length);
+  }
+}
+
+// Writes reach the volume file as they come; a close asks nothing more.
+void Flush(fuse_req_t req, fuse_ino_t, struct fuse_file_info*) { fuse_reply_err(req, 0); }
+
+int SyncVolumeFile(const ServedVolume& volume, bool dataOnly) {
+  if (volume.readOnly) return 0;
+  const int result = dataOnly ? fdatasync(volume.fd) : fsync(volume.fd);
+  return result == 0 ? 0 : MountError(errno);
+}
+
+void Sync(fuse_req_t req, fuse_ino_t, int dataOnly, struct fuse_file_info*) {
+  fuse_reply_err(req, SyncVolumeFile(*ServerOf(req)->volume, dataOnly != 0));
+}
+
+void FileSystemStatus(fuse_req_t req, fuse_ino_t) {
+  const ServedVolume& volume = *ServerOf(req)->volume;
+  struct statvfs status = {};
+  status.f_bsize = status.f_frsize = 512;
+  status.f_blocks = volume.bodySize / 512;
+  status.f_files = 2;
+  status.f_namemax = 255;
+  fuse_reply_statfs(req, &status);
+}
+
+void GetExtendedAttribute(fuse_req_t req, fuse_ino_t inode, const char* name, size_t size) {
+  if (inode != kRootInode || strcmp(name, kServerPidAttribute) != 0) {
+    fuse_reply_err(req, ENODATA);
+    return;
+  }
+  const std::string pid = std::to_string(getpid());
+  if (size == 0) {
+    fuse_reply_xattr(req, pid.size());
+  } else if (size < pid.size()) {
+    fuse_reply_err(req, ERANGE);
+  } else {
+    fuse_reply_buf(req, pid.data(), pid.size());
+  }
+}
+
+// The loop's own handlers end the mount on SIGINT, SIGTERM and SIGHUP;
+// libfuse sets them only over the default handling.
+void ResetSignals() {
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) ::signal(signal, SIG_DFL);
+  ::signal(SIGPIPE, SIG_IGN);
+}
+
+void LeaveTerminal() {
+  const int null = open("/dev/null", O_RDWR | O_CLOEXEC);
+  if (null < 0) return;
+  for (int stream = 0; stream < 3; ++stream) dup2(null, stream);
+  if (null > 2) close(null);
+}
+
+}  // namespace
+
+int ServeVolume(ServedVolume* volume, const std::string& mountPoint, bool detach,
+                const std::function<void()>& onReady, FILE* err) {
+  // The keys stay out of swap and core dumps, and other processes of the
+  // same user cannot read them through the debugger interfaces.
+  mlock(&volume->cipher, sizeof volume->cipher);
+  prctl(PR_SET_DUMPABLE, 0);
+  ResetSignals();
+
+  Server server;
+  server.volume = volume;
+  server.disk = {volume->bodySize, volume->readOnly};
+  server.store = {&volume->fd, ReadBody, WriteBody};
+  server.onReady = &onReady;
+
+  struct fuse_lowlevel_ops operations = {};
+  operations.init = Init;
+  operations.lookup = Lookup;
+  operations.getattr = GetAttributes;
+  operations.setattr = SetAttributes;
+  operations.readdir = ReadFolder;
+  operations.open = Open;
+  operations.read = Read;
+  operations.write_buf = WriteBuffer;
+  operations.flush = Flush;
+  operations.fsync = Sync;
+  operations.statfs = FileSystemStatus;
+  operations.getxattr = GetExtendedAttribute;
+
+  std::string options = "fsname=velmorcrypt,subtype=velmorcrypt,default_permissions";
+  if (volume->readOnly) options += ",ro";
+  const char* argv[] = {"velmorcrypt-cli", "-o", options.c_str()};
+  struct fuse_args arguments = FUSE_ARGS_INIT(3, const_cast<char**>(argv));
+  int result = 1;
+  struct fuse_session* session =
+      fuse_session_new(&arguments, &operations, sizeof operations, &server);
+  fuse_opt_free_args(&arguments);  // what parsing the options added
+  if (session == nullptr) {
+    fprintf(err, "Error trying to mount disk.\n");
+  } else if (fuse_session_mount(session, mountPoint.c_str()) != 0) {
+    fprintf(err, "Error trying to mount disk.\n");
+    fuse_session_destroy(session);
+  } else {
+    if (detach) LeaveTerminal();
+    if (chdir("/") != 0) {
+      // The mount point was made absolute; the folder left matters not.
+    }
+    fuse_set_signal_handlers(session);
+    struct fuse_loop_config* loop = fuse_loop_cfg_create();
+    fuse_loop_cfg_set_max_threads(loop, kMaxThreads);
+    fuse_loop_cfg_set_idle_threads(loop, kMaxThreads);  // threads keep their buffers
+    // The loop answers the number of the signal that ended it, or -errno.
+    result = fuse_session_loop_mt(session, loop) >= 0 ? 0 : 1;
+    fuse_loop_cfg_destroy(loop);
+    fuse_remove_signal_handlers(session);
+    fuse_session_unmount(session);
+    fuse_session_destroy(session);
+    const int error = SyncVolumeFile(*volume, false);
+    if (error != 0) {
+      fprintf(err, "Error flushing the volume file: %s\n", strerror(error));
+      result = 1;
+    }
+  }
+  close(volume->fd);
+  volume->fd = -1;
+  BodyCipherWipe(&volume->cipher);
+  munlock(&volume->cipher, sizeof volume->cipher);
+  return result;
+}

@@ -1,0 +1,95 @@
+// The Windows side of the crossing test (tests/e2e/crossing.sh): mounts a
+// volume through the program's mount command and the stand-in driver, and
+// writes a disk image to its drive or reads the drive into an image, sector
+// by sector through "\\.\X:".
+//   crossing_helper write VOLUME HEADER|- PASSWORD IMAGE
+//   crossing_helper read VOLUME HEADER|- PASSWORD IMAGE
+#include <stdio.h>
+#include <string.h>
+#include <windows.h>
+#include <winioctl.h>
+
+#include <string>
+#include <vector>
+
+#include "standin_fault_support.h"
+
+using namespace standin_fault;
+
+namespace {
+
+int Fail(const char* what) {
+  fprintf(stderr, "crossing_helper: %s (error %lu)\n", what, GetLastError());
+  return 1;
+}
+
+// Writes the image's sectors to the drive, or reads the drive's sectors
+// into the image.
+bool CopySectors(HANDLE drive, bool toDrive, const std::string& imagePath) {
+  GET_LENGTH_INFORMATION length;
+  DWORD returned = 0;
+  if (!DeviceIoControl(drive, IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, &length, sizeof length,
+                       &returned, nullptr)) {
+    return false;
+  }
+  const uint64_t diskSize = static_cast<uint64_t>(length.Length.QuadPart);
+  std::vector<uint8_t> image;
+  if (toDrive) {
+    image = ReadFileBytes(imagePath);
+    if (image.empty() || image.size() > diskSize || image.size() % kSector != 0) return false;
+  } else {
+    image.resize(diskSize);
+  }
+  for (uint64_t offset = 0; offset < image.size(); offset += kSector) {
+    const bool ok = toDrive ? WriteAt(drive, offset, image.data() + offset, kSector)
+                            : ReadAt(drive, offset, image.data() + offset, kSector);
+    if (!ok) return false;
+  }
+  if (!toDrive) WriteFileBytes(imagePath, image);
+  return toDrive ? FlushFileBuffers(drive) != 0 : true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 6 || (strcmp(argv[1], "write") != 0 && strcmp(argv[1], "read") != 0)) {
+    fprintf(stderr, "usage: crossing_helper write|read VOLUME HEADER|- PASSWORD IMAGE\n");
+    return 2;
+  }
+  const bool toDrive = strcmp(argv[1], "write") == 0;
+  RemoveDriver(SystemServicePort());
+  const std::string folder = TempFolder("vm-crossing-program");
+  CopyFileA(BuiltDriverPath().c_str(), (folder + "\\velmorcrypt.sys").c_str(), FALSE);
+  if (!SetCurrentDirectoryA(folder.c_str()) ||
+      !InstallDriver(SystemDriverPort(), SystemServicePort())) {
+    return Fail("the stand-in driver could not be installed");
+  }
+
+  uint32_t session = 0;
+  GetLogonSessionId(&session);
+  const std::vector<char> letters = FreeLetters(1);
+  if (letters.empty()) return Fail("no free drive letter");
+  MountPageState page;
+  page.volumePath = argv[2];
+  page.externalHeaderPath = strcmp(argv[3], "-") == 0 ? "" : argv[3];
+  page.password = argv[4];
+  page.readOnly = toDrive ? 0 : 1;
+  page.driveText = DriveName(letters[0]);
+  page.logonSessionId = session;
+  TestTimer timer;
+  const MountResult mounted = RunMountCommand(page, SystemFileSystem(), SystemDriverPort(), timer);
+  if (!mounted.outcome.success) {
+    fprintf(stderr, "crossing_helper: %s\n", mounted.outcome.message.c_str());
+    RemoveDriver(SystemServicePort());
+    return 1;
+  }
+  HANDLE drive = OpenDrive(mounted.driveLetter, GENERIC_READ | (toDrive ? GENERIC_WRITE : 0));
+  const bool copied = drive != INVALID_HANDLE_VALUE && CopySectors(drive, toDrive, argv[5]);
+  if (drive != INVALID_HANDLE_VALUE) CloseHandle(drive);
+  const bool dismounted = DismountVolume(SystemDriverPort(), mounted.driveLetter, session, 0);
+  RemoveDriver(SystemServicePort());
+  if (!copied) return Fail(toDrive ? "writing the drive failed" : "reading the drive failed");
+  if (!dismounted) return Fail("the drive did not dismount");
+  printf("crossing_helper: %s %c: done\n", toDrive ? "wrote" : "read", mounted.driveLetter);
+  return 0;
+}
