@@ -260,7 +260,7 @@ int Create(const std::vector<std::string>& args, const CliStreams& io, FileSyste
   CreateVolumeInput input;
   input.volumePath = parsed.positional[0];
   input.headerPath = parsed.values["--header"];
-  input.replaceExisting = parsed.force;
+  input.replaceExisting = parsed.flags.count("--force") != 0;
   // A size that is no number reads as 0, which the engine refuses with its
   // own message.
   ParseVolumeSize(parsed.values["--size"], &input.sizeMb);
@@ -274,8 +274,7 @@ int Create(const std::vector<std::string>& args, const CliStreams& io, FileSyste
   // The desktop's save dialog asks before it replaces a file; here the
   // user says so up front.
   for (const std::string* path : {&input.volumePath, &input.headerPath}) {
-    if (parsed.flags.count("--force") == 0 && !path->empty() &&
-        fileSystem.Open(*path, OpenMode::kRead)) {
+    if (!input.replaceExisting && !path->empty() && fileSystem.Open(*path, OpenMode::kRead)) {
       fprintf(io.err, "%s: %s exists; use --force to replace it\n", kProgram, path->c_str());
       return kExitFailure;
     }
