@@ -53,6 +53,26 @@ bool WriteBackup(FileSystem& fileSystem, const std::string& backupPath,
 
 }  // namespace
 
+bool ReplaceHeaderSafely(FileSystem& fileSystem, const std::string& path, File& file,
+                         uint64_t offset, const uint8_t original[kHeaderSize],
+                         const uint8_t replacement[kHeaderSize]) {
+  const std::string backupPath = HeaderBackupPath(path);
+  if (!WriteBackup(fileSystem, backupPath, original, replacement)) {
+    fileSystem.Remove(backupPath);
+    return false;
+  }
+  if (!WriteVerified(file, offset, replacement) || !fileSystem.Remove(backupPath)) {
+    // A write that failed part-way may have torn the header, and a backup
+    // that stays beside the new header keeps the old one, which the old
+    // password still opens: put the old header back. Should that fail too,
+    // the backup stays, for the reads to open a torn header through and the
+    // next change to repair it.
+    if (WriteVerified(file, offset, original)) fileSystem.Remove(backupPath);
+    return false;
+  }
+  return true;
+}
+
 ChangePasswordOutcome ChangeVolumePassword(FileSystem& fileSystem,
                                            const ChangePasswordInput& input) {
   if (input.path.empty()) return Fail("Please select the file containing the header block.");
@@ -105,18 +125,8 @@ ChangePasswordOutcome ChangeVolumePassword(FileSystem& fileSystem,
     }
   }
   // The change's own backup replaces a stale or foreign one.
-  const std::string backupPath = HeaderBackupPath(input.path);
-  if (!WriteBackup(fileSystem, backupPath, secrets.original, secrets.header)) {
-    fileSystem.Remove(backupPath);
-    return Fail(kErrorWriting);
-  }
-  if (!WriteVerified(*file, headerOffset, secrets.header) || !fileSystem.Remove(backupPath)) {
-    // A write that failed part-way may have torn the header, and a backup
-    // that stays beside the new header keeps the old one, which the old
-    // password still opens: put the old header back. Should that fail too,
-    // the backup stays, for the reads to open a torn header through and the
-    // next change to repair it.
-    if (WriteVerified(*file, headerOffset, secrets.original)) fileSystem.Remove(backupPath);
+  if (!ReplaceHeaderSafely(fileSystem, input.path, *file, headerOffset, secrets.original,
+                           secrets.header)) {
     return Fail(kErrorWriting);
   }
   file.reset();

@@ -47,3 +47,13 @@ struct ChangePasswordOutcome {
 // passwords and wipes them.
 ChangePasswordOutcome ChangeVolumePassword(FileSystem& fileSystem,
                                            const ChangePasswordInput& input);
+
+// Replaces the sealed header `original` at `offset` of `file` (the file at
+// `path`, open for reading and writing) by `replacement` with the steps
+// above: the backup of both beside the file, the write in place flushed and
+// read back, the backup removed. When any step fails, `original` is put
+// back where it can be and false is returned. The header restore of the
+// command-line tool writes through this too.
+bool ReplaceHeaderSafely(FileSystem& fileSystem, const std::string& path, File& file,
+                         uint64_t offset, const uint8_t original[kHeaderSize],
+                         const uint8_t replacement[kHeaderSize]);
