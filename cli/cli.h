@@ -3,7 +3,10 @@
 //
 //   velmorcrypt-cli create VOLUME --size MB [--algorithm NAME] [--header FILE.ehb] [--force]
 //   velmorcrypt-cli passwd FILE
-//   velmorcrypt-cli info VOLUME [--header FILE.ehb]
+//   velmorcrypt-cli info VOLUME [--header FILE.ehb] [--json]
+//   velmorcrypt-cli backup-header VOLUME FILE [--header FILE.ehb] [--force]
+//   velmorcrypt-cli restore-header VOLUME FILE [--header FILE.ehb] [--force]
+//   velmorcrypt-cli benchmark
 //
 // Passwords come from the terminal without echo, or with --password-stdin
 // one per line from standard input; never from the command line.

@@ -1,0 +1,46 @@
+# Bash completion for velmorcrypt-cli: commands, each command's options,
+# algorithm names after --algorithm, and file names elsewhere.
+_velmorcrypt_cli() {
+  local cur prev command options
+  cur=${COMP_WORDS[COMP_CWORD]}
+  prev=${COMP_WORDS[COMP_CWORD - 1]}
+  local commands="create passwd info mount unmount backup-header restore-header benchmark"
+
+  if [ "$COMP_CWORD" -eq 1 ]; then
+    COMPREPLY=($(compgen -W "$commands --help --version" -- "$cur"))
+    return
+  fi
+  command=${COMP_WORDS[1]}
+  case $prev in
+    --algorithm)
+      COMPREPLY=($(compgen -W "aes-128 aes-256 blowfish-128 blowfish-448" -- "$cur"))
+      return
+      ;;
+    --size)
+      return
+      ;;
+    --header)
+      COMPREPLY=($(compgen -f -X '!*.ehb' -- "$cur") $(compgen -d -- "$cur"))
+      return
+      ;;
+  esac
+  case $command in
+    create) options="--size --algorithm --header --force --password-stdin --help" ;;
+    passwd) options="--password-stdin --help" ;;
+    info) options="--header --json --password-stdin --help" ;;
+    mount) options="--header --read-only --foreground --password-stdin --help" ;;
+    unmount) options="--help" ;;
+    backup-header) options="--header --force --password-stdin --help" ;;
+    restore-header) options="--header --force --password-stdin --help" ;;
+    benchmark) options="--help" ;;
+    *) return ;;
+  esac
+  if [[ $cur == -* ]]; then
+    COMPREPLY=($(compgen -W "$options" -- "$cur"))
+  elif [ "$command" = unmount ]; then
+    COMPREPLY=($(compgen -d -- "$cur"))
+  elif [ "$command" != benchmark ]; then
+    COMPREPLY=($(compgen -f -- "$cur"))
+  fi
+}
+complete -o filenames -F _velmorcrypt_cli velmorcrypt-cli
