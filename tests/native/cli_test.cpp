@@ -10,8 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "cli/benchmark.h"
 #include "cli/terminal.h"
 #include "engine_test_support.h"
+#include "volume/header.h"
 
 #ifndef _WIN32
 #include <pty.h>
@@ -42,7 +44,7 @@ class CliTest : public ::testing::Test {
     FILE* out = fopen(streams.File("out").c_str(), "wb");
     FILE* err = fopen(streams.File("err").c_str(), "wb");
     EXPECT_TRUE(in && out && err);
-    const int code = RunCli(args, {in, out, err}, SystemFileSystem(), cancel);
+    const int code = RunCli(args, {in, out, err}, *fileSystem, cancel);
     fclose(in);
     fclose(out);
     fclose(err);
@@ -52,6 +54,7 @@ class CliTest : public ::testing::Test {
             std::string(errBytes.begin(), errBytes.end())};
   }
 
+  FileSystem* fileSystem = &SystemFileSystem();  // the tool's files
   TempFolder streams;  // the standard streams, and the volumes in a folder beside them
   std::string volumes = streams.File("volumes");
   std::string Volume(const std::string& name) {
@@ -218,7 +221,8 @@ TEST_F(CliTest, InfoChecksInTheMountOrder) {
 }
 
 TEST_F(CliTest, HelpAndVersion) {
-  for (const char* command : {"create", "passwd", "info"}) {
+  for (const char* command : {"create", "passwd", "info", "backup-header", "restore-header",
+                              "benchmark", "mount", "unmount"}) {
     const CliRun run = Run({command, "--help"});
     EXPECT_EQ(run.code, kExitSuccess);
     EXPECT_EQ(run.out.rfind(std::string("Usage: velmorcrypt-cli ") + command, 0), 0u) << run.out;
@@ -263,6 +267,232 @@ TEST_F(CliTest, PasswordsNeedATerminalOrStandardInput) {
     EXPECT_NE(run.err.find("use --password-stdin"), std::string::npos) << run.err;
   }
   EXPECT_FALSE(std::filesystem::exists(volume));
+}
+
+// A volume of 1 MB made with `password`, its header in the volume file or
+// in an external header block: the arguments that name it, and the file
+// that holds its header.
+struct TestVolume {
+  std::vector<std::string> names;
+  std::string headerFile;
+};
+
+class HeaderCopyTest : public CliTest, public ::testing::WithParamInterface<bool> {
+ protected:
+  TestVolume Make(const std::string& name, const std::string& password) {
+    TestVolume volume;
+    volume.names = {Volume(name + ".vmv")};
+    volume.headerFile = volume.names[0];
+    if (GetParam()) {
+      volume.headerFile = Volume(name + ".ehb");
+      volume.names.insert(volume.names.end(), {"--header", volume.headerFile});
+    }
+    std::vector<std::string> args = {"create", "--size", "1", "--password-stdin"};
+    args.insert(args.begin() + 1, volume.names.begin(), volume.names.end());
+    EXPECT_EQ(Run(args, password + "\n" + password + "\n").code, kExitSuccess);
+    return volume;
+  }
+  // Runs COMMAND VOLUME [--header FILE.ehb] COPY [extra...] with the password.
+  CliRun Copy(const char* command, const TestVolume& volume, const std::string& copy,
+              const std::string& password, std::vector<std::string> extra = {}) {
+    std::vector<std::string> args = {command, volume.names[0], copy, "--password-stdin"};
+    args.insert(args.end(), volume.names.begin() + 1, volume.names.end());
+    args.insert(args.end(), extra.begin(), extra.end());
+    return Run(args, password + "\n");
+  }
+  int InfoCode(const TestVolume& volume, const std::string& password) {
+    std::vector<std::string> args = {"info", "--password-stdin"};
+    args.insert(args.end(), volume.names.begin(), volume.names.end());
+    return Run(args, password + "\n").code;
+  }
+};
+
+INSTANTIATE_TEST_SUITE_P(Layouts, HeaderCopyTest, ::testing::Bool(),
+                         [](const auto& layout) { return layout.param ? "External" : "InFile"; });
+
+// The saved header is the sealed header as it lies on the disk; restoring
+// it after a password change brings back the old password and the header
+// file's bytes of the day it was saved.
+TEST_P(HeaderCopyTest, BackupAndRestoreRoundTrip) {
+  const TestVolume volume = Make("round", "old");
+  const std::string copy = Volume("round.bak");
+  const std::vector<uint8_t> saved = ReadWholeFile(volume.headerFile);
+  CliRun run = Copy("backup-header", volume, copy, "old");
+  ASSERT_EQ(run.code, kExitSuccess) << run.err;
+  EXPECT_EQ(ReadWholeFile(copy), std::vector<uint8_t>(saved.end() - 1044, saved.end()));
+#ifndef _WIN32
+  EXPECT_EQ(std::filesystem::status(copy).permissions(), std::filesystem::perms(0600));
+#endif
+  // An existing file is replaced only with --force.
+  EXPECT_EQ(Copy("backup-header", volume, copy, "old").code, kExitFailure);
+  EXPECT_EQ(Copy("backup-header", volume, copy, "old", {"--force"}).code, kExitSuccess);
+
+  std::vector<std::string> passwd = {"passwd", volume.headerFile, "--password-stdin"};
+  ASSERT_EQ(Run(passwd, "old\nnew\nnew\n").code, kExitSuccess);
+  run = Copy("restore-header", volume, copy, "old", {"--force"});
+  ASSERT_EQ(run.code, kExitSuccess) << run.err;
+  EXPECT_NE(run.out.find("password the header had when it was saved"), std::string::npos);
+  EXPECT_EQ(ReadWholeFile(volume.headerFile), saved);
+  EXPECT_EQ(InfoCode(volume, "old"), kExitSuccess);
+  EXPECT_EQ(InfoCode(volume, "new"), kExitFailure);
+  // Restoring the header that is in place changes nothing, without --force.
+  EXPECT_EQ(Copy("restore-header", volume, copy, "old").code, kExitSuccess);
+  EXPECT_EQ(ReadWholeFile(volume.headerFile), saved);
+}
+
+// Each refused backup writes no file, and never over the volume.
+TEST_P(HeaderCopyTest, BackupRefusals) {
+  const TestVolume volume = Make("kept", "pw");
+  const auto before = FilesIn(volumes);
+  const std::string copy = Volume("kept.bak");
+  EXPECT_EQ(Copy("backup-header", volume, copy, "wrong").code, kExitFailure);
+  EXPECT_EQ(Copy("backup-header", volume, volume.names[0], "pw", {"--force"}).code, kExitFailure);
+  EXPECT_EQ(Copy("backup-header", volume, volume.headerFile, "pw", {"--force"}).code, kExitFailure);
+  // A full disk at each call on a file: no backup file is left.
+  FaultyFileSystem faulty;
+  fileSystem = &faulty;
+  faulty.shortWrite = true;
+  for (faulty.failAt = 0;; ++faulty.failAt) {
+    faulty.log.clear();
+    const CliRun run = Copy("backup-header", volume, copy, "pw");
+    if (run.code == kExitSuccess) break;
+    EXPECT_EQ(run.code, kExitFailure);
+    EXPECT_EQ(FilesIn(volumes), before) << "fault at call " << faulty.failAt;
+  }
+  EXPECT_GE(faulty.failAt, 4);
+}
+
+// Each refusal: exit 1, a message, and every file as it was.
+TEST_P(HeaderCopyTest, RestoreRefusals) {
+  const TestVolume volume = Make("mine", "pw");
+  const TestVolume other = Make("other", "pw");
+  const std::string copy = Volume("mine.bak");
+  const std::string otherCopy = Volume("other.bak");
+  ASSERT_EQ(Copy("backup-header", volume, copy, "pw").code, kExitSuccess);
+  ASSERT_EQ(Copy("backup-header", other, otherCopy, "pw").code, kExitSuccess);
+  const std::vector<uint8_t> sealed = ReadWholeFile(copy);
+  std::vector<uint8_t> longer = sealed;
+  longer.push_back(0);
+  WriteWholeFile(Volume("short.bak"), std::vector<uint8_t>(sealed.begin(), sealed.end() - 1));
+  WriteWholeFile(Volume("long.bak"), longer);
+  FaultyFileSystem readOnly;
+  readOnly.readOnly = volume.headerFile;
+
+  struct Refusal {
+    const char* what;
+    std::string copy;
+    std::string password;
+    std::vector<std::string> extra;
+    FileSystem* files;
+    const char* message;
+  };
+  const std::vector<Refusal> refusals = {
+      {"truncated", Volume("short.bak"), "pw", {"--force"}, fileSystem, "is no header backup"},
+      {"oversized", Volume("long.bak"), "pw", {"--force"}, fileSystem, "is no header backup"},
+      {"wrong password", copy, "wrong", {"--force"}, fileSystem, "does not open"},
+      {"another volume", otherCopy, "pw", {"--force"}, fileSystem, "of another volume"},
+      {"read-only", copy, "pw", {}, &readOnly, "read-only"},
+  };
+  auto before = FilesIn(volumes);
+  for (const Refusal& refusal : refusals) {
+    SCOPED_TRACE(refusal.what);
+    fileSystem = refusal.files;
+    const CliRun run =
+        Copy("restore-header", volume, refusal.copy, refusal.password, refusal.extra);
+    fileSystem = &SystemFileSystem();
+    EXPECT_EQ(run.code, kExitFailure);
+    EXPECT_NE(run.err.find(refusal.message), std::string::npos) << run.err;
+    EXPECT_EQ(FilesIn(volumes), before);
+  }
+
+  // A header in place that no longer opens (a bad sector) is replaced only
+  // with --force, whose help and message tell what another volume's would do.
+  std::vector<uint8_t> damaged = ReadWholeFile(volume.headerFile);
+  std::fill(damaged.end() - 1044 + 512, damaged.end() - 20, 0);
+  WriteWholeFile(volume.headerFile, damaged);
+  before = FilesIn(volumes);
+  CliRun run = Copy("restore-header", volume, copy, "pw");
+  EXPECT_EQ(run.code, kExitFailure);
+  EXPECT_NE(run.err.find("--force; a header of another volume would make the volume's data "
+                         "unreadable"),
+            std::string::npos)
+      << run.err;
+  EXPECT_EQ(FilesIn(volumes), before);
+  EXPECT_NE(Run({"restore-header", "--help"})
+                .out.find("brings back the\npassword it had when it "
+                          "was saved"),
+            std::string::npos);
+
+  // A full disk or a failing read at each call on a file, the write in
+  // place cut short: the damaged header stays as it was.
+  FaultyFileSystem faulty;
+  fileSystem = &faulty;
+  faulty.shortWrite = true;
+  for (faulty.failAt = 0;; ++faulty.failAt) {
+    faulty.log.clear();
+    run = Copy("restore-header", volume, copy, "pw", {"--force"});
+    if (run.code == kExitSuccess) break;
+    EXPECT_EQ(run.code, kExitFailure);
+    EXPECT_EQ(FilesIn(volumes), before) << "fault at call " << faulty.failAt;
+  }
+  fileSystem = &SystemFileSystem();
+  EXPECT_GE(faulty.failAt, 8);  // the backup's writes, the write in place, its read back
+  EXPECT_EQ(InfoCode(volume, "pw"), kExitSuccess);
+}
+
+TEST_F(CliTest, InfoJson) {
+  // A name with a quote, a tab and a byte that is no UTF-8.
+  const std::string header = Volume("q\"b\tx\xff.ehb");
+  const std::string volume = Volume("json.vmv");
+  ASSERT_EQ(Run({"create", volume, "--size", "2", "--header", header, "--algorithm", "blowfish-128",
+                 "--password-stdin"},
+                "pw\npw\n")
+                .code,
+            kExitSuccess);
+  const CliRun run =
+      Run({"info", volume, "--header", header, "--json", "--password-stdin"}, "pw\n");
+  ASSERT_EQ(run.code, kExitSuccess) << run.err;
+  std::string escaped = volumes;
+  for (size_t at = 0; (at = escaped.find('\\', at)) != std::string::npos; at += 2) {
+    escaped.insert(at, "\\");
+  }
+#ifdef _WIN32
+  escaped += "\\\\";
+#else
+  escaped += "/";
+#endif
+  const std::string file = escaped + "q\\\"b\\u0009x\\ufffd.ehb";
+  EXPECT_EQ(run.out,
+            "{\"algorithm\": \"Blowfish-128\", \"headerPlacement\": \"external header "
+            "block\", \"headerFile\": \"" +
+                file +
+                "\", \"bodySize\": 2097152, \"headerBackup\": \"none\", "
+                "\"headerBackupFile\": \"" +
+                file + ".header-backup\"}\n");
+}
+
+TEST(BenchmarkTest, EveryAlgorithmInTheTable) {
+  const std::vector<AlgorithmBenchmark> results = MeasureAlgorithms(0.001);
+  ASSERT_EQ(results.size(), 4u);
+  for (int id = kAes128; id <= kBlowfish448; ++id) {
+    const AlgorithmBenchmark& result = results[id - 1];
+    EXPECT_EQ(result.algorithm, id);
+    EXPECT_GT(result.openMilliseconds, 0);
+    EXPECT_GT(result.encryptMbPerSecond, 0);
+    EXPECT_GT(result.decryptMbPerSecond, 0);
+  }
+  FILE* out = tmpfile();
+  ASSERT_NE(out, nullptr);
+  PrintBenchmark(out, results);
+  rewind(out);
+  char text[1024] = {};
+  fread(text, 1, sizeof text - 1, out);
+  fclose(out);
+  const std::string table = text;
+  EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 6);
+  for (const char* name : {"AES-128", "AES-256", "Blowfish-128", "Blowfish-448", "Processor"}) {
+    EXPECT_NE(table.find(name), std::string::npos) << table;
+  }
 }
 
 #ifndef _WIN32

@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <map>
 #include <optional>
 #include <string>
@@ -53,8 +52,14 @@ class TempFolder {
 };
 
 inline std::vector<uint8_t> ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  const std::streamoff size = in.tellg();
+  if (!in || size < 0) return {};
+  std::vector<uint8_t> bytes(static_cast<size_t>(size));
+  in.seekg(0);
+  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+  bytes.resize(static_cast<size_t>(in.gcount()));
+  return bytes;
 }
 
 // Every file of a folder with its bytes, by path.
@@ -96,6 +101,8 @@ class FaultyFileSystem : public FileSystem {
   bool shortWrite = false;
   // Opening this path fails.
   std::string failOpen;
+  // Opening this path for writing fails, as a read-only file's open does.
+  std::string readOnly;
   // The free space reported; std::nullopt: the query fails.
   std::optional<uint64_t> freeSpace = UINT64_MAX;
   std::vector<std::string> freeSpaceAsked;
@@ -103,6 +110,9 @@ class FaultyFileSystem : public FileSystem {
 
   std::unique_ptr<File> Open(const std::string& path, OpenMode mode) override {
     if (path == failOpen) return nullptr;
+    if (path == readOnly && mode != OpenMode::kRead && mode != OpenMode::kReadNoFollow) {
+      return nullptr;
+    }
     std::unique_ptr<File> file = SystemFileSystem().Open(path, mode);
     if (!file) return nullptr;
     return std::make_unique<FaultyFile>(this, std::move(file));
