@@ -164,7 +164,10 @@ constexpr char kUnmountUsage[] =
     "\n"
     "Unmounts the folders that show the disk's files, flushes the volume mounted\n"
     "on MOUNTPOINT to its file, ends the mount and waits until the volume file\n"
-    "is closed and the keys are wiped. Fails while a program still uses it.\n";
+    "is closed and the keys are wiped. Fails while a program still uses it.\n"
+    "\n"
+    "Options:\n"
+    "  --help             show this help\n";
 
 void WipeString(std::string* text) {
   SecureWipe(text->data(), text->capacity());

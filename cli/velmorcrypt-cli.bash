@@ -1,10 +1,11 @@
 # Bash completion for velmorcrypt-cli: commands, each command's options,
-# algorithm names after --algorithm, and file names elsewhere.
+# algorithm names after --algorithm, .ehb files after --header, folders
+# where a folder is wanted, and file names elsewhere.
 _velmorcrypt_cli() {
   local cur prev command options
   cur=${COMP_WORDS[COMP_CWORD]}
   prev=${COMP_WORDS[COMP_CWORD - 1]}
-  local commands="create passwd info mount unmount backup-header restore-header benchmark"
+  local commands="create passwd info backup-header restore-header mount unmount benchmark"
 
   if [ "$COMP_CWORD" -eq 1 ]; then
     COMPREPLY=($(compgen -W "$commands --help --version" -- "$cur"))
@@ -23,16 +24,18 @@ _velmorcrypt_cli() {
       COMPREPLY=($(compgen -f -X '!*.ehb' -- "$cur") $(compgen -d -- "$cur"))
       return
       ;;
+    --files)
+      COMPREPLY=($(compgen -d -- "$cur"))
+      return
+      ;;
   esac
   case $command in
     create) options="--size --algorithm --header --force --password-stdin --help" ;;
     passwd) options="--password-stdin --help" ;;
     info) options="--header --json --password-stdin --help" ;;
-    mount) options="--header --read-only --foreground --password-stdin --help" ;;
-    unmount) options="--help" ;;
-    backup-header) options="--header --force --password-stdin --help" ;;
-    restore-header) options="--header --force --password-stdin --help" ;;
-    benchmark) options="--help" ;;
+    backup-header | restore-header) options="--header --force --password-stdin --help" ;;
+    mount) options="--header --read-only --foreground --files --password-stdin --help" ;;
+    unmount | benchmark) options="--help" ;;
     *) return ;;
   esac
   if [[ $cur == -* ]]; then

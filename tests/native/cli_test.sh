@@ -85,6 +85,22 @@ expect 0 "Password successfully changed." "passwd beside a planted backup"
 run 'gamma\n' "$@" "$cli" info "$dir/a.vmv" --password-stdin
 expect 0 "Algorithm: AES-128" "info after the change"
 
+# A saved header brings its password back (only with --force over a header
+# with a later password); info --json is strict JSON.
+run 'gamma\n' "$@" "$cli" backup-header "$dir/a.vmv" "$dir/a.saved" --password-stdin
+expect 0 "Header saved to" "backup-header"
+[ "$(wc -c <"$dir/a.saved")" -eq 1044 ] || fail "a header backup of another size than 1044 bytes"
+run 'gamma\nomega\nomega\n' "$@" "$cli" passwd "$dir/a.vmv" --password-stdin
+expect 0 "Password successfully changed." "passwd after the header backup"
+run 'gamma\n' "$@" "$cli" restore-header "$dir/a.vmv" "$dir/a.saved" --password-stdin
+expect 1 "restore it with --force" "restore-header over a later password"
+run 'gamma\n' "$@" "$cli" restore-header "$dir/a.vmv" "$dir/a.saved" --force --password-stdin
+expect 0 "Header restored from" "restore-header --force"
+run 'gamma\n' "$@" "$cli" info "$dir/a.vmv" --json --password-stdin
+expect 0 '"algorithm": "AES-128"' "info --json"
+jq -e '.headerPlacement == "volume file" and .bodySize == 1048576 and .headerBackup == "none"' \
+  "$dir/out" >/dev/null || fail "info --json is no JSON of the volume"
+
 # Natively: the folder is flushed after the backup is created and after it
 # is removed, so that a power loss keeps the backup's name as long as the
 # header may need it.
