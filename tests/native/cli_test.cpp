@@ -441,8 +441,8 @@ TEST_P(HeaderCopyTest, RestoreRefusals) {
 }
 
 TEST_F(CliTest, InfoJson) {
-  // A name with a quote, a tab and a byte that is no UTF-8.
-  const std::string header = Volume("q\"b\tx\xff.ehb");
+  // A name with a quote, a tab, a byte that is no UTF-8 and one letter that is.
+  const std::string header = Volume("q\"b\tx\xff\xc3\xa9.ehb");
   const std::string volume = Volume("json.vmv");
   ASSERT_EQ(Run({"create", volume, "--size", "2", "--header", header, "--algorithm", "blowfish-128",
                  "--password-stdin"},
@@ -461,7 +461,7 @@ TEST_F(CliTest, InfoJson) {
 #else
   escaped += "/";
 #endif
-  const std::string file = escaped + "q\\\"b\\u0009x\\ufffd.ehb";
+  const std::string file = escaped + "q\\\"b\\u0009x\\ufffd\xc3\xa9.ehb";
   EXPECT_EQ(run.out,
             "{\"algorithm\": \"Blowfish-128\", \"headerPlacement\": \"external header "
             "block\", \"headerFile\": \"" +
