@@ -7,6 +7,7 @@
 #include <stdio.h>
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -300,6 +301,24 @@ class HeaderCopyTest : public CliTest, public ::testing::WithParamInterface<bool
     args.insert(args.end(), extra.begin(), extra.end());
     return Run(args, password + "\n");
   }
+  // Runs `run` with a full disk or a failing read at each call on a file in
+  // turn, a write cut short, until it passes: each failing run exits 1 and
+  // leaves every file as it was. Returns the number of faults tried.
+  int FailEachCall(const std::function<CliRun()>& run) {
+    FaultyFileSystem faulty;
+    faulty.shortWrite = true;
+    fileSystem = &faulty;
+    const auto before = FilesIn(volumes);
+    for (faulty.failAt = 0;; ++faulty.failAt) {
+      faulty.log.clear();
+      const CliRun result = run();
+      if (result.code == kExitSuccess) break;
+      EXPECT_EQ(result.code, kExitFailure);
+      EXPECT_EQ(FilesIn(volumes), before) << "fault at call " << faulty.failAt;
+    }
+    fileSystem = &SystemFileSystem();
+    return faulty.failAt;
+  }
   int InfoCode(const TestVolume& volume, const std::string& password) {
     std::vector<std::string> args = {"info", "--password-stdin"};
     args.insert(args.end(), volume.names.begin(), volume.names.end());
@@ -348,18 +367,9 @@ TEST_P(HeaderCopyTest, BackupRefusals) {
   EXPECT_EQ(Copy("backup-header", volume, copy, "wrong").code, kExitFailure);
   EXPECT_EQ(Copy("backup-header", volume, volume.names[0], "pw", {"--force"}).code, kExitFailure);
   EXPECT_EQ(Copy("backup-header", volume, volume.headerFile, "pw", {"--force"}).code, kExitFailure);
-  // A full disk at each call on a file: no backup file is left.
-  FaultyFileSystem faulty;
-  fileSystem = &faulty;
-  faulty.shortWrite = true;
-  for (faulty.failAt = 0;; ++faulty.failAt) {
-    faulty.log.clear();
-    const CliRun run = Copy("backup-header", volume, copy, "pw");
-    if (run.code == kExitSuccess) break;
-    EXPECT_EQ(run.code, kExitFailure);
-    EXPECT_EQ(FilesIn(volumes), before) << "fault at call " << faulty.failAt;
-  }
-  EXPECT_GE(faulty.failAt, 4);
+  EXPECT_EQ(FilesIn(volumes), before);
+  // A full disk: no backup file is left.
+  EXPECT_GE(FailEachCall([&] { return Copy("backup-header", volume, copy, "pw"); }), 4);
 }
 
 // Each refusal: exit 1, a message, and every file as it was.
@@ -406,7 +416,7 @@ TEST_P(HeaderCopyTest, RestoreRefusals) {
   }
 
   // A header in place that no longer opens (a bad sector) is replaced only
-  // with --force, whose help and message tell what another volume's would do.
+  // with --force, whose message tells what another volume's would do.
   std::vector<uint8_t> damaged = ReadWholeFile(volume.headerFile);
   std::fill(damaged.end() - 1044 + 512, damaged.end() - 20, 0);
   WriteWholeFile(volume.headerFile, damaged);
@@ -418,25 +428,11 @@ TEST_P(HeaderCopyTest, RestoreRefusals) {
             std::string::npos)
       << run.err;
   EXPECT_EQ(FilesIn(volumes), before);
-  EXPECT_NE(Run({"restore-header", "--help"})
-                .out.find("brings back the\npassword it had when it "
-                          "was saved"),
-            std::string::npos);
 
-  // A full disk or a failing read at each call on a file, the write in
-  // place cut short: the damaged header stays as it was.
-  FaultyFileSystem faulty;
-  fileSystem = &faulty;
-  faulty.shortWrite = true;
-  for (faulty.failAt = 0;; ++faulty.failAt) {
-    faulty.log.clear();
-    run = Copy("restore-header", volume, copy, "pw", {"--force"});
-    if (run.code == kExitSuccess) break;
-    EXPECT_EQ(run.code, kExitFailure);
-    EXPECT_EQ(FilesIn(volumes), before) << "fault at call " << faulty.failAt;
-  }
-  fileSystem = &SystemFileSystem();
-  EXPECT_GE(faulty.failAt, 8);  // the backup's writes, the write in place, its read back
+  // A full disk or a failing read at each step (the backup's writes, the
+  // write in place, its read back): the damaged header stays.
+  EXPECT_GE(FailEachCall([&] { return Copy("restore-header", volume, copy, "pw", {"--force"}); }),
+            8);
   EXPECT_EQ(InfoCode(volume, "pw"), kExitSuccess);
 }
 
@@ -471,7 +467,7 @@ TEST_F(CliTest, InfoJson) {
                 file + ".header-backup\"}\n");
 }
 
-TEST(BenchmarkTest, EveryAlgorithmInTheTable) {
+TEST(BenchmarkTest, EveryAlgorithmMeasured) {
   const std::vector<AlgorithmBenchmark> results = MeasureAlgorithms(0.001);
   ASSERT_EQ(results.size(), 4u);
   for (int id = kAes128; id <= kBlowfish448; ++id) {
@@ -480,18 +476,6 @@ TEST(BenchmarkTest, EveryAlgorithmInTheTable) {
     EXPECT_GT(result.openMilliseconds, 0);
     EXPECT_GT(result.encryptMbPerSecond, 0);
     EXPECT_GT(result.decryptMbPerSecond, 0);
-  }
-  FILE* out = tmpfile();
-  ASSERT_NE(out, nullptr);
-  PrintBenchmark(out, results);
-  rewind(out);
-  char text[1024] = {};
-  fread(text, 1, sizeof text - 1, out);
-  fclose(out);
-  const std::string table = text;
-  EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 6);
-  for (const char* name : {"AES-128", "AES-256", "Blowfish-128", "Blowfish-448", "Processor"}) {
-    EXPECT_NE(table.find(name), std::string::npos) << table;
   }
 }
 
