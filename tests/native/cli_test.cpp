@@ -437,8 +437,19 @@ TEST_P(HeaderCopyTest, RestoreRefusals) {
 }
 
 TEST_F(CliTest, InfoJson) {
-  // A name with a quote, a tab, a byte that is no UTF-8 and one letter that is.
-  const std::string header = Volume("q\"b\tx\xff\xc3\xa9.ehb");
+  // A name with a quote, a tab, a byte that is no UTF-8 and a letter in
+  // UTF-8; on Windows, where names hold none of these (and the test's paths
+  // pass through UTF-8), the folder's backslashes.
+#ifdef _WIN32
+  const std::string name = "x.ehb";
+  const std::string json = "x.ehb";
+  const char separator[] = "\\\\";
+#else
+  const std::string name = "q\"b\tx\xff\xc3\xa9.ehb";
+  const std::string json = "q\\\"b\\u0009x\\ufffd\xc3\xa9.ehb";
+  const char separator[] = "/";
+#endif
+  const std::string header = Volume(name);
   const std::string volume = Volume("json.vmv");
   ASSERT_EQ(Run({"create", volume, "--size", "2", "--header", header, "--algorithm", "blowfish-128",
                  "--password-stdin"},
@@ -448,16 +459,12 @@ TEST_F(CliTest, InfoJson) {
   const CliRun run =
       Run({"info", volume, "--header", header, "--json", "--password-stdin"}, "pw\n");
   ASSERT_EQ(run.code, kExitSuccess) << run.err;
-  std::string escaped = volumes;
-  for (size_t at = 0; (at = escaped.find('\\', at)) != std::string::npos; at += 2) {
-    escaped.insert(at, "\\");
+  std::string file;
+  for (const char c : volumes) {
+    if (c == '\\') file += '\\';
+    file += c;
   }
-#ifdef _WIN32
-  escaped += "\\\\";
-#else
-  escaped += "/";
-#endif
-  const std::string file = escaped + "q\\\"b\\u0009x\\ufffd\xc3\xa9.ehb";
+  file += separator + json;
   EXPECT_EQ(run.out,
             "{\"algorithm\": \"Blowfish-128\", \"headerPlacement\": \"external header "
             "block\", \"headerFile\": \"" +
