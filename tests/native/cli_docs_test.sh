@@ -29,6 +29,10 @@ manual_commands=$(grep -oE '^\.SS [a-z][a-z-]*' "$dir/manual" | cut -c5- | sort 
 [ "$help_commands" = "$manual_commands" ] ||
   fail "commands: --help has '$help_commands', the manual page '$manual_commands'"
 
+# The manual page's title names the tool's version.
+version=$("$cli" --version | cut -d' ' -f2)
+grep -q "^\.TH .*\"Velmorcrypt Vozeri $version\"" "$manual" || fail "the manual page is not of $version"
+
 # The tool's own options, in the manual page's OPTIONS section.
 global=$(sed -n '/^Options:/,$p' "$dir/help" | options)
 manual_global=$(sed -n '/^\.SH OPTIONS/,/^\.SH /p' "$dir/manual" | options)
