@@ -1,6 +1,7 @@
 # Bash completion for velmorcrypt-cli: commands, each command's options,
 # algorithm names after --algorithm, .ehb files after --header, folders
-# where a folder is wanted, and file names elsewhere.
+# where a folder is wanted, and file names elsewhere (one word each, spaces
+# and all).
 _velmorcrypt_cli() {
   local cur prev command options
   cur=${COMP_WORDS[COMP_CWORD]}
@@ -8,24 +9,27 @@ _velmorcrypt_cli() {
   local commands="create passwd info backup-header restore-header mount unmount benchmark"
 
   if [ "$COMP_CWORD" -eq 1 ]; then
-    COMPREPLY=($(compgen -W "$commands --help --version" -- "$cur"))
+    mapfile -t COMPREPLY < <(compgen -W "$commands --help --version" -- "$cur")
     return
   fi
   command=${COMP_WORDS[1]}
   case $prev in
     --algorithm)
-      COMPREPLY=($(compgen -W "aes-128 aes-256 blowfish-128 blowfish-448" -- "$cur"))
+      mapfile -t COMPREPLY < <(compgen -W "aes-128 aes-256 blowfish-128 blowfish-448" -- "$cur")
       return
       ;;
     --size)
       return
       ;;
     --header)
-      COMPREPLY=($(compgen -f -X '!*.ehb' -- "$cur") $(compgen -d -- "$cur"))
+      mapfile -t COMPREPLY < <(
+        compgen -f -X '!*.ehb' -- "$cur"
+        compgen -d -- "$cur"
+      )
       return
       ;;
     --files)
-      COMPREPLY=($(compgen -d -- "$cur"))
+      mapfile -t COMPREPLY < <(compgen -d -- "$cur")
       return
       ;;
   esac
@@ -39,11 +43,11 @@ _velmorcrypt_cli() {
     *) return ;;
   esac
   if [[ $cur == -* ]]; then
-    COMPREPLY=($(compgen -W "$options" -- "$cur"))
+    mapfile -t COMPREPLY < <(compgen -W "$options" -- "$cur")
   elif [ "$command" = unmount ]; then
-    COMPREPLY=($(compgen -d -- "$cur"))
+    mapfile -t COMPREPLY < <(compgen -d -- "$cur")
   elif [ "$command" != benchmark ]; then
-    COMPREPLY=($(compgen -f -- "$cur"))
+    mapfile -t COMPREPLY < <(compgen -f -- "$cur")
   fi
 }
 complete -o filenames -F _velmorcrypt_cli velmorcrypt-cli

@@ -47,8 +47,8 @@ complete_words() {  # complete_words WORD...: what completing the last word offe
   _velmorcrypt_cli
   printf '%s\n' "${COMPREPLY[@]}" | sort | tr '\n' ' '
 }
-[ "$(complete_words '')" = "$(echo $help_commands --help --version | tr ' ' '\n' | sort |
-  tr '\n' ' ')" ] || fail "completion of the commands: $(complete_words '')"
+offered=$(tr ' ' '\n' <<<"$help_commands --help --version" | grep . | sort | tr '\n' ' ')
+[ "$(complete_words '')" = "$offered" ] || fail "completion of the commands: $(complete_words '')"
 
 # Each command: its help's options are the manual section's (which leaves
 # --help to the OPTIONS section) and the completion's.
@@ -58,7 +58,7 @@ for command in $help_commands; do
   own=$(options <"$dir/command")
   section=$(awk -v c="$command" '$1 ~ /^\.S[SH]$/ { on = $1 == ".SS" && $2 == c } on' "$dir/manual" |
     options)
-  [ "$(echo "$own" | sed 's/--help //')" = "$section" ] ||
+  [ "${own/--help /}" = "$section" ] ||
     fail "$command: --help has '$own', the manual page '$section'"
   [ "$(complete_words "$command" --)" = "$own" ] ||
     fail "$command: --help has '$own', the completion '$(complete_words "$command" --)'"
@@ -66,7 +66,7 @@ done
 
 # A few completions with files.
 mkdir "$dir/files" "$dir/files/sub"
-touch "$dir/files/a.ehb" "$dir/files/b.vmv"
+touch "$dir/files/a.ehb" "$dir/files/b.vmv" "$dir/files/c d.vmv"
 [ "$(complete_words create x --algorithm blow)" = "blowfish-128 blowfish-448 " ] ||
   fail "algorithm names: $(complete_words create x --algorithm blow)"
 [ "$(complete_words info "$dir/files/b.vmv" --header "$dir/files/")" = \
@@ -75,6 +75,10 @@ touch "$dir/files/a.ehb" "$dir/files/b.vmv"
   fail "--files: $(complete_words mount x y --files "$dir/files/")"
 [ "$(complete_words backup-header "$dir/files/b")" = "$dir/files/b.vmv " ] ||
   fail "a volume file: $(complete_words backup-header "$dir/files/b")"
+complete_words restore-header "$dir/files/c" >/dev/null
+if [ "${#COMPREPLY[@]}" -ne 1 ] || [ "${COMPREPLY[0]}" != "$dir/files/c d.vmv" ]; then
+  fail "a name with a space: ${COMPREPLY[*]}"
+fi
 
 # The manual page renders without a warning.
 warnings=$(groff -man -Tutf8 -ww -z "$manual" 2>&1)
