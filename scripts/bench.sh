@@ -11,7 +11,9 @@
 # BUILD_DIR (default build/native-release) picks the build folder; the
 # creation runs write their files there (deleted after each run), so it must
 # be on the disk that is measured. VM_BENCH_CREATE_MB (default 1024) and
-# VM_BENCH_REPETITIONS (default 5) are passed through.
+# VM_BENCH_REPETITIONS (default 5) are passed through. VM_BENCH_MOUNT_MB
+# (default 512) is the size of the Linux mount's runs; VM_BENCH_PAIRS picks
+# some of the pairs below by name.
 #
 # Each pair of measurements is one function below that prints its lines of
 # the summary table; a new pair is a new function added to PAIRS.
@@ -21,7 +23,7 @@ scripts/deps.sh
 build=${BUILD_DIR:-build/native-release}
 
 cmake --preset native-release -B "$build" >/dev/null
-cmake --build "$build" --target vm_bench -j "$(nproc)"
+cmake --build "$build" --target vm_bench velmorcrypt-cli -j "$(nproc)"
 
 mb=${VM_BENCH_CREATE_MB:-1024}
 free=$(df -Pk "$build" | awk 'NR == 2 { print int($4 / 1024) }')
@@ -69,10 +71,91 @@ pair_key_derivation_without_sha_extensions() {
   } >>"$summary"
 }
 
-# Measured once the command-line tool mounts volumes and the stand-in driver's
-# throughput is looked at; until then the table says so.
+# MiB/s of a command that moves VM_BENCH_MOUNT_MB MiB, by the wall clock.
+mib_per_second() {
+  local start end
+  start=$(date +%s%N)
+  "$@" >/dev/null 2>&1
+  end=$(date +%s%N)
+  echo "$mb_io $start $end" | awk '{ printf "%.1f", $1 * 1e9 / ($3 - $2) }'
+}
+
+# The median of a list of figures.
+median() { echo "$1" | tr ' ' '\n' | sed '/^$/d' | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+
+# "NAME median MiB/s ± spread" of a list of figures, the spread being
+# (max - min) / median.
+stats() {
+  echo "$1" | tr ' ' '\n' | sed '/^$/d' | sort -g | awk -v name="$2" '{ v[NR] = $1 } END {
+    m = v[int((NR + 1) / 2)]; printf "%-12s %8.1f MiB/s ± %3.0f%%", name, m, 100 * (v[NR] - v[1]) / m }'
+}
+
+# Lines of the summary from lists of figures (MiB/s, one per repetition):
+# the medians and spreads, and the ratio of our median to each reference's.
+#   io_line WHAT OURS [REF_NAME REF GOAL]...
+io_line() {
+  local what=$1 ours=$2
+  shift 2
+  printf '%-34s %s\n' "$what" "$(stats "$ours" ours)"
+  while [ $# -ge 3 ]; do
+    printf '%-34s %s  ratio %5.2fx  goal %s\n' "" "$(stats "$2" "$1")" \
+      "$(awk -v o="$(median "$ours")" -v r="$(median "$2")" 'BEGIN { print o / r }')" "$3"
+    shift 3
+  done
+}
+
+# The mount's disk (MOUNTPOINT/volume) against a plain file in the same
+# folder and a file in a gocryptfs folder there: 1 MiB writes flushed with
+# fdatasync, then 1 MiB reads after the page cache was dropped, so that each
+# read comes from the disk (and, for the two encrypted ones, is decrypted).
+# The three go in a different order in each repetition. Needs root (to drop
+# the caches) and /dev/fuse.
 pair_linux_mount() {
-  echo "Linux mount against a plain file and gocryptfs: not measured yet" >>"$summary"
+  local what="Linux mount against a plain file and gocryptfs"
+  if [ "$(id -u)" != 0 ] || [ ! -c /dev/fuse ]; then
+    echo "$what: not measured (needs root and /dev/fuse)" >>"$summary"
+    return 0
+  fi
+  command -v gocryptfs >/dev/null || apt-get install -y -q --no-install-recommends gocryptfs
+  mb_io=${VM_BENCH_MOUNT_MB:-512}
+  local reps=${VM_BENCH_REPETITIONS:-5} cli=$build/cli/velmorcrypt-cli
+  local dir
+  dir=$(mktemp -d "$PWD/$build/mount-bench.XXXXXX")
+  # shellcheck disable=SC2064
+  trap "fusermount3 -u -z '$dir/mnt' 2>/dev/null; fusermount3 -u -z '$dir/plain.g' 2>/dev/null; rm -rf '$dir'; rm -f '$summary' '$log'" EXIT
+  mkdir "$dir/mnt" "$dir/cipher.g" "$dir/plain.g"
+  printf 'bench\nbench\n' | "$cli" create "$dir/bench.vmv" --size "$mb_io" --algorithm aes-256 \
+    --password-stdin >/dev/null
+  printf 'bench\n' | "$cli" mount "$dir/bench.vmv" "$dir/mnt" --password-stdin >/dev/null
+  echo bench >"$dir/password"
+  gocryptfs -q -init -passfile "$dir/password" "$dir/cipher.g" >/dev/null 2>&1
+  gocryptfs -q -passfile "$dir/password" "$dir/cipher.g" "$dir/plain.g" >/dev/null 2>&1
+  local -A target=([ours]=$dir/mnt/volume [plain]=$dir/plain.file [gocryptfs]=$dir/plain.g/file)
+  local -A writes reads
+  local order=(ours plain gocryptfs) rep name
+  for ((rep = 0; rep < reps; rep++)); do
+    for name in "${order[@]}"; do
+      sync
+      writes[$name]+=" $(mib_per_second dd if=/dev/zero of="${target[$name]}" bs=1M count="$mb_io" conv=fdatasync,notrunc)"
+    done
+    for name in "${order[@]}"; do
+      sync
+      echo 3 >/proc/sys/vm/drop_caches
+      reads[$name]+=" $(mib_per_second dd if="${target[$name]}" of=/dev/null bs=1M)"
+    done
+    order=("${order[@]:1}" "${order[0]}")
+  done
+  "$cli" unmount "$dir/mnt" >/dev/null
+  fusermount3 -u "$dir/plain.g"
+  {
+    echo
+    echo "Linux mount (AES-256), $mb_io MiB in 1 MiB requests, medians of $reps ± spread:"
+    io_line "durable writes (dd conv=fdatasync)" "${writes[ours]}" "plain file" "${writes[plain]}" ">= 0.6x" \
+      gocryptfs "${writes[gocryptfs]}" ">= 2x"
+    io_line "reads, page cache dropped" "${reads[ours]}" "plain file" "${reads[plain]}" "(none)" \
+      gocryptfs "${reads[gocryptfs]}" ">= 1.5x"
+  } >>"$summary"
+  rm -rf "$dir"
 }
 
 pair_standin_driver() {
@@ -81,6 +164,8 @@ pair_standin_driver() {
 
 PAIRS=(pair_crypto_and_creation pair_key_derivation_without_sha_extensions pair_linux_mount
   pair_standin_driver)
+# VM_BENCH_PAIRS="pair_linux_mount ..." runs only those.
+if [ -n "${VM_BENCH_PAIRS:-}" ]; then read -r -a PAIRS <<<"$VM_BENCH_PAIRS"; fi
 
 echo "Machine: $(machine)"
 for pair in "${PAIRS[@]}"; do "$pair" "$@"; done
