@@ -3,7 +3,9 @@
 # reference measured in the same run: our cryptography beside OpenSSL's, the
 # VAES path beside the AES-NI path, Blowfish creation on every core beside
 # one core's sector speed, and volume creation beside durable raw writes to
-# the same folder (the pairs alternate their order). Ends with one table of
+# the same folder (the pairs alternate their order), the Linux mount beside a
+# plain file and gocryptfs, and the stand-in driver under Wine beside the
+# plain volume file (from the Windows build). Ends with one table of
 # medians, spreads, ratios, goals and the processor features each path used.
 #
 #   scripts/bench.sh [extra Google Benchmark flags]
@@ -12,7 +14,8 @@
 # creation runs write their files there (deleted after each run), so it must
 # be on the disk that is measured. VM_BENCH_CREATE_MB (default 1024) and
 # VM_BENCH_REPETITIONS (default 5) are passed through. VM_BENCH_MOUNT_MB
-# (default 512) is the size of the Linux mount's runs; VM_BENCH_PAIRS picks
+# (default 512) and VM_BENCH_DRIVER_MB (default 256) are the sizes of the
+# Linux mount's and the stand-in driver's runs; VM_BENCH_PAIRS picks
 # some of the pairs below by name.
 #
 # Each pair of measurements is one function below that prints its lines of
@@ -106,8 +109,9 @@ io_line() {
 
 # The mount's disk (MOUNTPOINT/volume) against a plain file in the same
 # folder and a file in a gocryptfs folder there: 1 MiB writes flushed with
-# fdatasync, then 1 MiB reads after the page cache was dropped, so that each
-# read comes from the disk (and, for the two encrypted ones, is decrypted).
+# fdatasync, then 1 MiB reads, each run after the page cache was dropped:
+# the writes find no page of the file cached, and each read comes from the
+# disk (and, for the two encrypted ones, is decrypted).
 # The three go in a different order in each repetition. Needs root (to drop
 # the caches) and /dev/fuse.
 pair_linux_mount() {
@@ -136,6 +140,7 @@ pair_linux_mount() {
   for ((rep = 0; rep < reps; rep++)); do
     for name in "${order[@]}"; do
       sync
+      echo 3 >/proc/sys/vm/drop_caches
       writes[$name]+=" $(mib_per_second dd if=/dev/zero of="${target[$name]}" bs=1M count="$mb_io" conv=fdatasync,notrunc)"
     done
     for name in "${order[@]}"; do
@@ -158,8 +163,19 @@ pair_linux_mount() {
   rm -rf "$dir"
 }
 
+# The stand-in driver under Wine, from the Windows build: 1 MiB writes and
+# reads and 4 KiB random reads through \\.\X: against ReadFile/WriteFile on
+# the plain volume file, and where each request's time goes.
 pair_standin_driver() {
-  echo "Stand-in driver under Wine against the plain volume file: not measured yet" >>"$summary"
+  local windows=build/windows
+  cmake --preset windows >/dev/null
+  cmake --build "$windows" --target vm_driver_bench -j "$(nproc)" >/dev/null
+  cmake/wine-run.sh "$windows/bench/vm_driver_bench.exe" >"$log" 2>&1 || {
+    echo "Stand-in driver under Wine: the benchmark failed:" >>"$summary"
+    tail -5 "$log" >>"$summary"
+    return 0
+  }
+  cat "$log" >>"$summary"
 }
 
 PAIRS=(pair_crypto_and_creation pair_key_derivation_without_sha_extensions pair_linux_mount
