@@ -370,7 +370,7 @@ void WriteBuffer(fuse_req_t req, fuse_ino_t, struct fuse_bufvec* source, off_t o
   }
   // The request's memory is encrypted in place; data that came any other
   // way is first copied into the thread's buffer.
-  uint8_t* data = nullptr;
+  uint8_t* data;
   if (source->count == 1 && source->idx == 0 && source->off == 0 &&
       (source->buf[0].flags & FUSE_BUF_IS_FD) == 0) {
     data = static_cast<uint8_t*>(source->buf[0].mem);

@@ -137,7 +137,7 @@ pair_linux_mount() {
   local dir
   dir=$(mktemp -d "$PWD/$build/mount-bench.XXXXXX")
   # shellcheck disable=SC2064
-  trap "fusermount3 -u -z '$dir/mnt' 2>/dev/null; fusermount3 -u -z '$dir/plain.g' 2>/dev/null; rm -rf '$dir'; rm -f '$summary' '$log'" EXIT
+  trap "fusermount3 -u -z '$dir/mnt' 2>/dev/null || true; fusermount3 -u -z '$dir/plain.g' 2>/dev/null || true; rm -rf '$dir' '$summary' '$log'" EXIT
   mkdir "$dir/mnt" "$dir/cipher.g" "$dir/plain.g"
   printf 'bench\nbench\n' | "$cli" create "$dir/bench.vmv" --size "$mb_io" --algorithm aes-256 \
     --password-stdin >/dev/null
@@ -181,6 +181,7 @@ pair_linux_mount() {
       "" "$(median "${write_cpu[ours]}")" "$(median "${write_cpu[plain]}")" "$(median "${write_cpu[gocryptfs]}")"
   } >>"$summary"
   rm -rf "$dir"
+  trap 'rm -f "$summary" "$log"' EXIT
 }
 
 # The stand-in driver under Wine, from the Windows build: 1 MiB writes and
