@@ -135,7 +135,7 @@ pair_linux_mount() {
   mb_io=${VM_BENCH_MOUNT_MB:-512}
   local reps=${VM_BENCH_REPETITIONS:-5} cli=$build/cli/velmorcrypt-cli
   local dir
-  dir=$(mktemp -d "$PWD/$build/mount-bench.XXXXXX")
+  dir=$(realpath "$(mktemp -d "$build/mount-bench.XXXXXX")")
   # shellcheck disable=SC2064
   trap "fusermount3 -u -z '$dir/mnt' 2>/dev/null || true; fusermount3 -u -z '$dir/plain.g' 2>/dev/null || true; rm -rf '$dir' '$summary' '$log'" EXIT
   mkdir "$dir/mnt" "$dir/cipher.g" "$dir/plain.g"
