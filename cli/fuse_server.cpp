@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <fuse_lowlevel.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <string.h>
 #include <sys/mman.h>
 #include <sys/prctl.h>
@@ -13,8 +14,9 @@
 
 #include <functional>
 #include <mutex>
+#include <new>
 #include <shared_mutex>
-#include <vector>
+#include <string>
 
 #include "crypto/wipe.h"
 #include "volume/sector_service.h"
@@ -27,12 +29,29 @@ constexpr fuse_ino_t kVolumeInode = 2;
 // at once, each with at most one buffer of that size.
 constexpr unsigned kMaxTransfer = 1024 * 1024;
 constexpr unsigned kMaxThreads = 8;
+// Reads ahead of a sequential reader, and requests the kernel may have
+// outstanding at once (readahead and writeback) before it holds back.
+constexpr unsigned kReadAheadKiB = 4096;
+constexpr unsigned kMaxBackground = 16;
 // Nothing in the folder changes while it is mounted.
 constexpr double kCacheSeconds = 3600;
+
+// The volume file, and the same file opened again for direct I/O (-1 where
+// its file system has none). Large reads go straight from the disk into
+// the server's buffer, where they are decrypted: no copy out of the page
+// cache, and no encrypted copy of the data cached beside the decrypted one
+// that the kernel keeps for the mount. Small reads and all writes go
+// through the page cache, where they are read ahead, merged and written
+// back in the background.
+struct BodyFile {
+  int fd;
+  int directFd;
+};
 
 struct Server {
   ServedVolume* volume;
   SectorDisk disk;
+  BodyFile body;
   SectorStore store;
   const std::function<void()>* onReady;  // called once, when the kernel first talks
   // Writes that patch partial sectors read them back first: they run alone.
@@ -57,22 +76,44 @@ int32_t MountError(int error) {
   }
 }
 
+// From this size on, aligned reads use direct I/O, and writes start their
+// writeback at once.
+constexpr uint32_t kDirectMinimum = 256 * 1024;
+// The alignment of memory, offsets and lengths that direct I/O gets.
+constexpr uint64_t kDirectAlignment = 4096;
+
+// The descriptor that reads `length` bytes at `offset` into `data`.
+int ReadFd(const BodyFile& file, uint64_t offset, const uint8_t* data, uint32_t length) {
+  const bool direct = file.directFd >= 0 && length >= kDirectMinimum &&
+                      offset % kDirectAlignment == 0 && length % kDirectAlignment == 0 &&
+                      reinterpret_cast<uintptr_t>(data) % kDirectAlignment == 0;
+  return direct ? file.directFd : file.fd;
+}
+
 int32_t ReadBody(void* context, uint64_t offset, uint8_t* data, uint32_t length) {
-  const int fd = *static_cast<int*>(context);
+  const BodyFile& file = *static_cast<BodyFile*>(context);
+  int fd = ReadFd(file, offset, data, length);
   while (length > 0) {
     const ssize_t got = pread(fd, data, length, static_cast<off_t>(offset));
     if (got < 0 && errno == EINTR) continue;
+    if (got < 0 && errno == EINVAL && fd != file.fd) {  // direct I/O refused after all
+      fd = file.fd;
+      continue;
+    }
     if (got < 0) return MountError(errno);
     if (got == 0) return EIO;  // the volume file was cut short
     data += got;
     offset += static_cast<uint64_t>(got);
     length -= static_cast<uint32_t>(got);
+    fd = file.fd;  // a short direct read finishes through the page cache
   }
   return 0;
 }
 
 int32_t WriteBody(void* context, uint64_t offset, const uint8_t* data, uint32_t length) {
-  const int fd = *static_cast<int*>(context);
+  const int fd = static_cast<BodyFile*>(context)->fd;
+  const uint64_t start = offset;
+  const uint32_t total = length;
   while (length > 0) {
     const ssize_t put = pwrite(fd, data, length, static_cast<off_t>(offset));
     if (put < 0 && errno == EINTR) continue;
@@ -81,24 +122,49 @@ int32_t WriteBody(void* context, uint64_t offset, const uint8_t* data, uint32_t 
     offset += static_cast<uint64_t>(put);
     length -= static_cast<uint32_t>(put);
   }
+  // A large write's sectors start going to the disk at once, while the next
+  // write is encrypted, so that a flush that follows a stream of writes has
+  // little left to do. Small writes stay in the page cache to be merged.
+  if (total >= kDirectMinimum) {
+    sync_file_range(fd, static_cast<off_t>(start), total, SYNC_FILE_RANGE_WRITE);
+  }
   return 0;
 }
 
+// The volume file opened again for direct I/O, through its descriptor (the
+// very file, whatever its name now), or -1.
+int OpenDirect(const ServedVolume& volume) {
+  const std::string self = "/proc/self/fd/" + std::to_string(volume.fd);
+  return open(self.c_str(), (volume.readOnly ? O_RDONLY : O_RDWR) | O_DIRECT | O_CLOEXEC);
+}
+
 // A buffer per serving thread, as large as the largest request it served
-// (at most kMaxTransfer); wiped when the thread ends.
+// (at most kMaxTransfer) and aligned for direct I/O; wiped when the thread
+// ends.
 class ThreadBuffer {
  public:
-  ~ThreadBuffer() { SecureWipe(bytes_.data(), bytes_.size()); }
+  ~ThreadBuffer() { Release(); }
   uint8_t* Get(size_t size) {
-    if (bytes_.size() < size) {
-      SecureWipe(bytes_.data(), bytes_.size());
-      bytes_.assign(size, 0);
+    if (size_ < size) {
+      Release();
+      void* bytes = nullptr;
+      if (posix_memalign(&bytes, kDirectAlignment, size) != 0) throw std::bad_alloc();
+      bytes_ = static_cast<uint8_t*>(bytes);
+      size_ = size;
     }
-    return bytes_.data();
+    return bytes_;
   }
 
  private:
-  std::vector<uint8_t> bytes_;
+  void Release() {
+    if (bytes_ == nullptr) return;
+    SecureWipe(bytes_, size_);
+    free(bytes_);
+    bytes_ = nullptr;
+    size_ = 0;
+  }
+  uint8_t* bytes_ = nullptr;
+  size_t size_ = 0;
 };
 
 thread_local ThreadBuffer threadBuffer;
@@ -126,12 +192,58 @@ struct stat Attributes(const Server& server, fuse_ino_t inode) {
 void Init(void* userdata, struct fuse_conn_info* connection) {
   Server* server = static_cast<Server*>(userdata);
   connection->max_write = kMaxTransfer;
-  connection->max_readahead = kMaxTransfer;
+  connection->max_readahead = kReadAheadKiB * 1024;
+  connection->max_background = kMaxBackground;
+  connection->congestion_threshold = kMaxBackground * 3 / 4;
   // Written data arrives in the request's own memory, where it is encrypted
   // in place, never through a pipe; and every write reaches the server at
   // once, so that its errors reach the writer.
   connection->want &= ~(FUSE_CAP_SPLICE_READ | FUSE_CAP_WRITEBACK_CACHE);
   (*server->onReady)();
+}
+
+// The line of /proc/self/mountinfo names a mount point with its space, tab,
+// newline and backslash as octal escapes.
+std::string MountInfoPath(const std::string& path) {
+  std::string escaped;
+  for (const char c : path) {
+    if (c == ' ' || c == '\t' || c == '\n' || c == '\\') {
+      char octal[5];
+      snprintf(octal, sizeof octal, "\\%03o", static_cast<unsigned char>(c));
+      escaped += octal;
+    } else {
+      escaped += c;
+    }
+  }
+  return escaped;
+}
+
+// The kernel keeps a new FUSE mount's readahead at its default (128 KiB),
+// whatever the server asked: a sequential reader then waits for one small
+// request after another. Where the server may (as root), it raises the
+// mount's own readahead so that large requests are read ahead side by side.
+void RaiseReadAhead(const std::string& mountPoint) {
+  FILE* mounts = fopen("/proc/self/mountinfo", "re");
+  if (mounts == nullptr) return;
+  const std::string wanted = MountInfoPath(mountPoint);
+  std::string device;
+  char line[4096];
+  while (fgets(line, sizeof line, mounts) != nullptr) {
+    char number[32], root[1024], point[2048];
+    if (sscanf(line, "%*s %*s %31s %1023s %2047s", number, root, point) == 3 && wanted == point) {
+      device = number;  // the last mount on the point is ours
+    }
+  }
+  fclose(mounts);
+  if (device.empty()) return;
+  const int sysfs = open(("/sys/class/bdi/" + device + "/read_ahead_kb").c_str(),
+                         O_WRONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (sysfs < 0) return;
+  const std::string value = std::to_string(kReadAheadKiB);
+  if (write(sysfs, value.data(), value.size()) < 0) {
+    // An ordinary user's mount keeps the kernel's readahead.
+  }
+  close(sysfs);
 }
 
 void Lookup(fuse_req_t req, fuse_ino_t parent, const char* name) {
@@ -201,9 +313,14 @@ void Open(fuse_req_t req, fuse_ino_t inode, struct fuse_file_info* file) {
     fuse_reply_err(req, EROFS);
     return;
   }
-  // Only this server changes the disk's contents: what the kernel cached
-  // stays true from one open to the next.
-  file->keep_cache = 1;
+  // A write-only open (a program streaming to the disk) writes straight to
+  // the server: the kernel copies the writer's data once, into the request,
+  // rather than into its page cache first, and every write's error still
+  // reaches the writer. Other opens read through the page cache, with
+  // readahead, and can map the disk. Each open starts from a dropped cache,
+  // so that it sees what write-only opens wrote (the kernel drops cached
+  // pages at such writes itself only from Linux 6.6).
+  if ((file->flags & O_ACCMODE) == O_WRONLY) file->direct_io = 1;
   fuse_reply_open(req, file);
 }
 
@@ -351,7 +468,8 @@ int ServeVolume(ServedVolume* volume, const std::string& mountPoint, bool detach
   Server server;
   server.volume = volume;
   server.disk = {volume->bodySize, volume->readOnly};
-  server.store = {&volume->fd, ReadBody, WriteBody};
+  server.body = {volume->fd, OpenDirect(*volume)};
+  server.store = {&server.body, ReadBody, WriteBody};
   server.onReady = &onReady;
 
   struct fuse_lowlevel_ops operations = {};
@@ -382,6 +500,7 @@ int ServeVolume(ServedVolume* volume, const std::string& mountPoint, bool detach
     fprintf(err, "Error trying to mount disk.\n");
     fuse_session_destroy(session);
   } else {
+    RaiseReadAhead(mountPoint);
     if (detach) LeaveTerminal();
     if (chdir("/") != 0) {
       // The mount point was made absolute; the folder left matters not.
@@ -402,6 +521,7 @@ int ServeVolume(ServedVolume* volume, const std::string& mountPoint, bool detach
       result = 1;
     }
   }
+  if (server.body.directFd >= 0) close(server.body.directFd);
   close(volume->fd);
   volume->fd = -1;
   BodyCipherWipe(&volume->cipher);

@@ -3,7 +3,9 @@
 # reference measured in the same run: our cryptography beside OpenSSL's, the
 # VAES path beside the AES-NI path, Blowfish creation on every core beside
 # one core's sector speed, and volume creation beside durable raw writes to
-# the same folder (the pairs alternate their order). Ends with one table of
+# the same folder (the pairs alternate their order), the Linux mount beside a
+# plain file and gocryptfs, and the stand-in driver under Wine beside the
+# plain volume file (from the Windows build). Ends with one table of
 # medians, spreads, ratios, goals and the processor features each path used.
 #
 #   scripts/bench.sh [extra Google Benchmark flags]
@@ -11,7 +13,10 @@
 # BUILD_DIR (default build/native-release) picks the build folder; the
 # creation runs write their files there (deleted after each run), so it must
 # be on the disk that is measured. VM_BENCH_CREATE_MB (default 1024) and
-# VM_BENCH_REPETITIONS (default 5) are passed through.
+# VM_BENCH_REPETITIONS (default 5) are passed through. VM_BENCH_MOUNT_MB
+# (default 512) and VM_BENCH_DRIVER_MB (default 256) are the sizes of the
+# Linux mount's and the stand-in driver's runs; VM_BENCH_PAIRS picks
+# some of the pairs below by name.
 #
 # Each pair of measurements is one function below that prints its lines of
 # the summary table; a new pair is a new function added to PAIRS.
@@ -21,7 +26,7 @@ scripts/deps.sh
 build=${BUILD_DIR:-build/native-release}
 
 cmake --preset native-release -B "$build" >/dev/null
-cmake --build "$build" --target vm_bench -j "$(nproc)"
+cmake --build "$build" --target vm_bench velmorcrypt-cli -j "$(nproc)"
 
 mb=${VM_BENCH_CREATE_MB:-1024}
 free=$(df -Pk "$build" | awk 'NR == 2 { print int($4 / 1024) }')
@@ -69,18 +74,139 @@ pair_key_derivation_without_sha_extensions() {
   } >>"$summary"
 }
 
-# Measured once the command-line tool mounts volumes and the stand-in driver's
-# throughput is looked at; until then the table says so.
-pair_linux_mount() {
-  echo "Linux mount against a plain file and gocryptfs: not measured yet" >>"$summary"
+# Processor time a process has used so far, in clock ticks (0 without one).
+ticks() { [ -n "$1" ] && awk '{ print $14 + $15 }' "/proc/$1/stat" 2>/dev/null || echo 0; }
+
+# Runs a command that moves $mb_io MiB. Sets io_speed to its MiB/s by the
+# wall clock and io_cpu to the processor milliseconds per MiB that it and
+# the process SERVER (the file system's own, if any) used.
+#   io_run SERVER COMMAND...
+io_run() {
+  local server=$1 before after start end times
+  shift
+  before=$(ticks "$server")
+  start=$(date +%s%N)
+  times=$( { TIMEFORMAT='%U %S'; time "$@" >/dev/null 2>&1; } 2>&1)
+  end=$(date +%s%N)
+  after=$(ticks "$server")
+  io_speed=$(awk -v mb="$mb_io" -v ns=$((end - start)) 'BEGIN { printf "%.1f", mb * 1e9 / ns }')
+  io_cpu=$(awk -v mb="$mb_io" -v t="$times" -v d=$((after - before)) -v hz="$(getconf CLK_TCK)" \
+    'BEGIN { split(t, a, " "); printf "%.3f", (a[1] + a[2] + d / hz) * 1e3 / mb }')
 }
 
+# The median of a list of figures.
+median() { echo "$1" | tr ' ' '\n' | sed '/^$/d' | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
+
+# "NAME median MiB/s ± spread" of a list of figures, the spread being
+# (max - min) / median.
+stats() {
+  echo "$1" | tr ' ' '\n' | sed '/^$/d' | sort -g | awk -v name="$2" '{ v[NR] = $1 } END {
+    m = v[int((NR + 1) / 2)]; printf "%-12s %8.1f MiB/s ± %3.0f%%", name, m, 100 * (v[NR] - v[1]) / m }'
+}
+
+# Lines of the summary from lists of figures (MiB/s, one per repetition):
+# the medians and spreads, and the ratio of our median to each reference's.
+#   io_line WHAT OURS [REF_NAME REF GOAL]...
+io_line() {
+  local what=$1 ours=$2
+  shift 2
+  printf '%-34s %s\n' "$what" "$(stats "$ours" ours)"
+  while [ $# -ge 3 ]; do
+    printf '%-34s %s  ratio %5.2fx  goal %s\n' "" "$(stats "$2" "$1")" \
+      "$(awk -v o="$(median "$ours")" -v r="$(median "$2")" 'BEGIN { print o / r }')" "$3"
+    shift 3
+  done
+}
+
+# The mount's disk (MOUNTPOINT/volume) against a plain file in the same
+# folder and a file in a gocryptfs folder there: 1 MiB writes flushed with
+# fdatasync, then 1 MiB reads, each run after the page cache was dropped:
+# the writes find no page of the file cached, and each read comes from the
+# disk (and, for the two encrypted ones, is decrypted).
+# The three go in a different order in each repetition. Needs root (to drop
+# the caches) and /dev/fuse.
+pair_linux_mount() {
+  local what="Linux mount against a plain file and gocryptfs"
+  if [ "$(id -u)" != 0 ] || [ ! -c /dev/fuse ]; then
+    echo "$what: not measured (needs root and /dev/fuse)" >>"$summary"
+    return 0
+  fi
+  command -v gocryptfs >/dev/null || apt-get install -y -q --no-install-recommends gocryptfs
+  mb_io=${VM_BENCH_MOUNT_MB:-512}
+  local reps=${VM_BENCH_REPETITIONS:-5} cli=$build/cli/velmorcrypt-cli
+  local dir
+  dir=$(realpath "$(mktemp -d "$build/mount-bench.XXXXXX")")
+  # shellcheck disable=SC2064
+  trap "fusermount3 -u -z '$dir/mnt' 2>/dev/null || true; fusermount3 -u -z '$dir/plain.g' 2>/dev/null || true; rm -rf '$dir' '$summary' '$log'" EXIT
+  mkdir "$dir/mnt" "$dir/cipher.g" "$dir/plain.g"
+  printf 'bench\nbench\n' | "$cli" create "$dir/bench.vmv" --size "$mb_io" --algorithm aes-256 \
+    --password-stdin >/dev/null
+  printf 'bench\n' | "$cli" mount "$dir/bench.vmv" "$dir/mnt" --password-stdin >/dev/null
+  echo bench >"$dir/password"
+  gocryptfs -q -init -passfile "$dir/password" "$dir/cipher.g" >/dev/null 2>&1
+  gocryptfs -q -passfile "$dir/password" "$dir/cipher.g" "$dir/plain.g" >/dev/null 2>&1
+  local -A target=([ours]=$dir/mnt/volume [plain]=$dir/plain.file [gocryptfs]=$dir/plain.g/file)
+  local -A server=([ours]=$(getfattr --only-values -n user.velmorcrypt.pid "$dir/mnt" 2>/dev/null)
+    [plain]="" [gocryptfs]=$(pgrep -n -x gocryptfs))
+  local -A writes reads write_cpu read_cpu
+  local order=(ours plain gocryptfs) rep name
+  for ((rep = 0; rep < reps; rep++)); do
+    for name in "${order[@]}"; do
+      sync
+      echo 3 >/proc/sys/vm/drop_caches
+      io_run "${server[$name]}" dd if=/dev/zero of="${target[$name]}" bs=1M count="$mb_io" conv=fdatasync,notrunc
+      writes[$name]+=" $io_speed"
+      write_cpu[$name]+=" $io_cpu"
+    done
+    for name in "${order[@]}"; do
+      sync
+      echo 3 >/proc/sys/vm/drop_caches
+      io_run "${server[$name]}" dd if="${target[$name]}" of=/dev/null bs=1M
+      reads[$name]+=" $io_speed"
+      read_cpu[$name]+=" $io_cpu"
+    done
+    order=("${order[@]:1}" "${order[0]}")
+  done
+  "$cli" unmount "$dir/mnt" >/dev/null
+  fusermount3 -u "$dir/plain.g"
+  {
+    echo
+    echo "Linux mount (AES-256), $mb_io MiB in 1 MiB requests, medians of $reps ± spread:"
+    io_line "durable writes (dd conv=fdatasync)" "${writes[ours]}" "plain file" "${writes[plain]}" ">= 0.6x" \
+      gocryptfs "${writes[gocryptfs]}" ">= 2x"
+    io_line "reads, page cache dropped" "${reads[ours]}" "plain file" "${reads[plain]}" "(none)" \
+      gocryptfs "${reads[gocryptfs]}" ">= 1.5x"
+    # Where the time goes: the processor time of dd and of the file
+    # system's server for each MiB. When a pair's speeds are close while
+    # these differ, the disk set the pace.
+    printf '%-34s processor ms per MiB written (dd + server): ours %s, plain file %s, gocryptfs %s\n' \
+      "" "$(median "${write_cpu[ours]}")" "$(median "${write_cpu[plain]}")" "$(median "${write_cpu[gocryptfs]}")"
+    printf '%-34s processor ms per MiB read (dd + server): ours %s, plain file %s, gocryptfs %s\n' \
+      "" "$(median "${read_cpu[ours]}")" "$(median "${read_cpu[plain]}")" "$(median "${read_cpu[gocryptfs]}")"
+  } >>"$summary"
+  rm -rf "$dir"
+  trap 'rm -f "$summary" "$log"' EXIT
+}
+
+# The stand-in driver under Wine, from the Windows build: 1 MiB writes and
+# reads and 4 KiB random reads through \\.\X: against ReadFile/WriteFile on
+# the plain volume file, and where each request's time goes.
 pair_standin_driver() {
-  echo "Stand-in driver under Wine against the plain volume file: not measured yet" >>"$summary"
+  local windows=build/windows
+  cmake --preset windows >/dev/null
+  cmake --build "$windows" --target vm_driver_bench -j "$(nproc)" >/dev/null
+  cmake/wine-run.sh "$windows/bench/vm_driver_bench.exe" >"$log" 2>&1 || {
+    echo "Stand-in driver under Wine: the benchmark failed:" >>"$summary"
+    tail -5 "$log" >>"$summary"
+    return 0
+  }
+  cat "$log" >>"$summary"
 }
 
 PAIRS=(pair_crypto_and_creation pair_key_derivation_without_sha_extensions pair_linux_mount
   pair_standin_driver)
+# VM_BENCH_PAIRS="pair_linux_mount ..." runs only those.
+if [ -n "${VM_BENCH_PAIRS:-}" ]; then read -r -a PAIRS <<<"$VM_BENCH_PAIRS"; fi
 
 echo "Machine: $(machine)"
 for pair in "${PAIRS[@]}"; do "$pair" "$@"; done

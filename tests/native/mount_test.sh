@@ -154,6 +154,19 @@ if printf 'x' | dd of="$dir/m/volume" bs=1 seek=8388608 conv=notrunc 2>"$dir/err
 fi
 grep -q "No space left on device" "$dir/err" || fail "a write past the end did not fail with ENOSPC"
 printf 'synced' | dd of="$dir/m/volume" bs=1 seek=4096 conv=notrunc,fsync 2>/dev/null || fail "fsync through the mount"
+# A mount made by root reads ahead 4 MiB, not the kernel's 128 KiB.
+if [ "$(id -u)" -eq 0 ]; then
+  [ "$(cat "/sys/class/bdi/$(mountpoint -d "$dir/m")/read_ahead_kb")" = 4096 ] ||
+    fail "the mount's readahead was not raised"
+fi
+# A write-only open writes past the page cache: a read, before and after
+# such writes of 1 MiB, sees each one.
+for pass in 1 2; do
+  head -c 1048576 /dev/urandom >"$dir/stream"
+  dd if="$dir/stream" of="$dir/m/volume" bs=1M seek=2 conv=notrunc 2>/dev/null
+  cmp -s <(dd if="$dir/m/volume" bs=1M skip=2 count=1 2>/dev/null) "$dir/stream" ||
+    fail "a read after a write-only open's write, pass $pass"
+done
 exec 4<"$dir/m/volume"
 vm unmount "$dir/m"
 expect 1 "could not unmount" "unmount while the disk is open"

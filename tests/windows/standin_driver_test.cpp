@@ -537,7 +537,7 @@ class StandinDriverSectors : public StandinDriver,
 
 TEST_P(StandinDriverSectors, ReadsDecryptAndWritesEncryptTheBody) {
   const AlgorithmAndPlacement param = GetParam();
-  constexpr uint32_t kSectors = 300;  // more than one 64 KiB chunk
+  constexpr uint32_t kSectors = 1200;  // room for a write of more than one 256 KiB chunk
   char name[32];
   snprintf(name, sizeof name, "sectors-%d-%d.vmv", param.algorithm, param.placement);
   VolumeFile volume = MakeVolumeFile(name, param.algorithm, param.placement, kSectors);
@@ -552,7 +552,7 @@ TEST_P(StandinDriverSectors, ReadsDecryptAndWritesEncryptTheBody) {
   ASSERT_EQ(0u, ReadAt(drive, 0, &all, &got));
   EXPECT_EQ(all.size(), got);
   EXPECT_TRUE(all == PlainSectors(0, kSectors));
-  for (uint64_t sector : {1ull, 127ull, 128ull, 299ull}) {
+  for (uint64_t sector : {1ull, 511ull, 512ull, 1199ull}) {
     std::vector<uint8_t> one(kSector);
     ASSERT_EQ(0u, ReadAt(drive, sector * kSector, &one, &got));
     EXPECT_TRUE(one == PlainSectors(sector, 1)) << "sector " << sector;
@@ -560,16 +560,16 @@ TEST_P(StandinDriverSectors, ReadsDecryptAndWritesEncryptTheBody) {
 
   // A write across a chunk boundary, read back through the driver and
   // decrypted from the file independently.
-  std::vector<uint8_t> written = PlainSectors(100, 140, 0x5A);
+  std::vector<uint8_t> written = PlainSectors(100, 600, 0x5A);
   ASSERT_EQ(0u, WriteAt(drive, 100 * kSector, written));
   std::vector<uint8_t> back(written.size());
   ASSERT_EQ(0u, ReadAt(drive, 100 * kSector, &back, &got));
   EXPECT_TRUE(back == written);
-  EXPECT_TRUE(DecryptFileSectors(volume, 100, 140) == written);
+  EXPECT_TRUE(DecryptFileSectors(volume, 100, 600) == written);
   EXPECT_TRUE(FlushFileBuffers(drive.get())) << GetLastError();
   // The neighbours and the header are untouched.
   EXPECT_TRUE(DecryptFileSectors(volume, 99, 1) == PlainSectors(99, 1));
-  EXPECT_TRUE(DecryptFileSectors(volume, 240, 1) == PlainSectors(240, 1));
+  EXPECT_TRUE(DecryptFileSectors(volume, 700, 1) == PlainSectors(700, 1));
   std::vector<uint8_t> file = ReadWholeFile(volume.path);
   ASSERT_EQ(kSectors * kSector + volume.trailer.size(), file.size());
   EXPECT_TRUE(std::vector<uint8_t>(file.begin() + kSectors * kSector, file.end()) ==
