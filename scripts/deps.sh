@@ -2,7 +2,8 @@
 # Installs the Debian packages that the build and the tests need, where missing.
 set -euo pipefail
 packages=(cmake make g++ googletest libgtest-dev libgmock-dev libbenchmark-dev libssl-dev
-  clang libclang-rt-dev clang-format mingw-w64 wine wine64 xvfb xauth x11-utils imagemagick xdotool zip unzip)
+  clang libclang-rt-dev clang-format mingw-w64 wine wine64 xvfb xauth x11-utils imagemagick xdotool zip unzip
+  fonts-wine fp-utils python3)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -15,6 +15,7 @@
 
 #include "driver/protocol.h"
 #include "standin-driver/standin_test_protocol.h"
+#include "tests/windows/driver_support.h"
 #include "volume/body_cipher.h"
 #include "volume/header.h"
 
@@ -48,19 +49,7 @@ class Handle {
 
 // The driver's path in the form the service manager takes: under Wine the
 // build tree's Unix path is turned into a DOS path.
-std::string DriverPath() {
-  std::string path = VM_STANDIN_DRIVER_PATH;
-  using ToDos = WCHAR*(CDECL*)(const char*);
-  auto toDos = reinterpret_cast<ToDos>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_dos_file_name")));
-  if (toDos == nullptr) return path;
-  WCHAR* dos = toDos(path.c_str());
-  if (dos == nullptr) return path;
-  char buffer[MAX_PATH];
-  WideCharToMultiByte(CP_ACP, 0, dos, -1, buffer, sizeof buffer, nullptr, nullptr);
-  HeapFree(GetProcessHeap(), 0, dos);
-  return buffer;
-}
+using driver_support::BuiltDriverPath;
 
 // Stops and deletes the service; a service left by an earlier run included.
 void RemoveService() {
@@ -81,7 +70,7 @@ bool StartDriverService() {
   if (manager == nullptr) return false;
   SC_HANDLE service = OpenServiceA(manager, kServiceName, SERVICE_ALL_ACCESS);
   if (service == nullptr) {
-    std::string path = DriverPath();
+    std::string path = BuiltDriverPath();
     service = CreateServiceA(manager, kServiceName, kServiceName, SERVICE_ALL_ACCESS,
                              SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
                              path.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
@@ -109,7 +98,7 @@ class DriverService : public testing::Environment {
  public:
   void SetUp() override {
     RemoveService();
-    ASSERT_TRUE(StartDriverService()) << "error " << GetLastError() << " for " << DriverPath();
+    ASSERT_TRUE(StartDriverService()) << "error " << GetLastError() << " for " << BuiltDriverPath();
   }
   void TearDown() override { RemoveService(); }
 };
