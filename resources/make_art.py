@@ -394,17 +394,20 @@ def main():
             f.write(bmp_bytes(canvas, bits))
 
     for scale in SCALES:
-        write("banner_about", scale, banner("ABOUT VELMORCRYPT VOZERI", None, scale), 24)
-        write("banner_create", scale, banner("CREATE VOLUME", 1, scale), 24)
-        write("banner_mount", scale, banner("MOUNT VOLUME", 2, scale), 24)
-        write("banner_status", scale, banner("VOLUME STATUS", 0, scale), 24)
-        write("banner_options", scale, banner("OPTIONS", 3, scale), 24)
+        # The banners and buttons at 100 percent keep their 24 bits; the
+        # larger ones, and the background at every size, have fewer than 256
+        # colours and are kept as 8-bit pictures.
+        bits = 24 if scale == 100 else 8
+        write("banner_about", scale, banner("ABOUT VELMORCRYPT VOZERI", None, scale), bits)
+        write("banner_create", scale, banner("CREATE VOLUME", 1, scale), bits)
+        write("banner_mount", scale, banner("MOUNT VOLUME", 2, scale), bits)
+        write("banner_status", scale, banner("VOLUME STATUS", 0, scale), bits)
+        write("banner_options", scale, banner("OPTIONS", 3, scale), bits)
         write("pages", scale, page_strip(WHITE, BLUE, scale), 8)
         write("pages_selected", scale, page_strip(INK_SEL, GREY_SEL, scale), 8)
-        # Few colours: the larger sizes are kept as 8-bit pictures.
-        write("background", scale, background(scale), 24 if scale == 100 else 8)
-        write("button_help", scale, caption_button(36, help_glyph, scale), 24)
-        write("button_minimize", scale, caption_button(61, minimize_glyph, scale), 24)
+        write("background", scale, background(scale), 8)
+        write("button_help", scale, caption_button(36, help_glyph, scale), bits)
+        write("button_minimize", scale, caption_button(61, minimize_glyph, scale), bits)
     with open(os.path.join(OUT, "app.ico"), "wb") as f:
         f.write(ico_bytes([app_icon(16, False) + (24,), app_icon(32, False) + (24,)]))
     with open(os.path.join(OUT, "tray_legacy.ico"), "wb") as f:
