@@ -21,15 +21,18 @@ if [ ! -f "$WINEPREFIX/.vm-ready" ]; then
     rm -rf "$WINEPREFIX"
     wineboot -i >/dev/null 2>&1 || true
     wineserver -w
-    # Wine's own fonts (Debian's fonts-wine), where every Wine finds them:
-    # without them "MS Shell Dlg" falls back to a larger face.
-    if [ -d /usr/share/wine/fonts ]; then
-      mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
-      ln -sf /usr/share/wine/fonts/*.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
-    fi
     touch "$WINEPREFIX/.vm-ready"
   fi
   flock -u 9
+fi
+
+# Wine's own fonts (Debian's fonts-wine) where every Wine finds them, also in
+# a prefix made before they were installed: without them "MS Shell Dlg"
+# falls back to a larger face.
+fonts=$WINEPREFIX/drive_c/windows/Fonts
+if [ -f /usr/share/wine/fonts/tahoma.ttf ] && [ ! -e "$fonts/tahoma.ttf" ]; then
+  mkdir -p "$fonts"
+  ln -sf /usr/share/wine/fonts/*.ttf "$fonts/" 2>/dev/null || true
 fi
 
 if [ -z "${DISPLAY:-}" ] && command -v xvfb-run >/dev/null; then
