@@ -41,8 +41,11 @@ app_pid=$!
 # the page is shown; it prints the page's name when the screen can be taken
 # and reads a line back when the picture is done.
 coproc SHOOT { "$runner" "$build_dir/tests/e2e/screenshot_driver.exe"; }
+# Bash forgets a coprocess's variables once it has ended: keep copies.
+shoot_pid=$SHOOT_PID
+exec {shoot_out}<&"${SHOOT[0]}" {shoot_in}>&"${SHOOT[1]}"
 failed=0
-while IFS= read -r -u "${SHOOT[0]}" line; do
+while IFS= read -r -u "$shoot_out" line; do
   line=${line%$'\r'}
   read -r page x y width height <<<"$line"
   [ "$page" = done ] && break
@@ -52,9 +55,9 @@ while IFS= read -r -u "${SHOOT[0]}" line; do
   else
     import -window root "$out_dir/$page.png"
   fi
-  echo taken >&"${SHOOT[1]}"
+  echo taken >&"$shoot_in"
 done
-wait "$SHOOT_PID"
+wait "$shoot_pid"
 code=0
 wait "$app_pid" || code=$?
 app_pid=
