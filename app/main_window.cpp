@@ -9,6 +9,8 @@
 #include "driver/win32_port.h"
 #include "resources/resource.h"
 #include "settings/settings_store.h"
+#include "ui/art_scale.h"
+#include "ui/scaled_art.h"
 
 namespace {
 
@@ -18,11 +20,6 @@ constexpr char kHelpFileName[] = "Velmorcrypt.chm";
 // The caption buttons' strips: cells normal, pushed and lit.
 constexpr int kHelpButtonCell = 36;
 constexpr int kMinimizeButtonCell = 61;
-
-HIMAGELIST LoadImageStrip(UINT bitmap, int cellWidth) {
-  return ImageList_LoadImageA(ModuleInstance(), MAKEINTRESOURCEA(bitmap), cellWidth, 0, CLR_NONE,
-                              IMAGE_BITMAP, LR_CREATEDIBSECTION);
-}
 
 HICON LoadIconOfSize(UINT icon, int widthMetric, int heightMetric) {
   return static_cast<HICON>(LoadImageA(ModuleInstance(), MAKEINTRESOURCEA(icon), IMAGE_ICON,
@@ -138,12 +135,8 @@ bool MainWindow::OnInitDialog(HWND, LPARAM) {
   SendMessageA(window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon_));
   SetWindowTextA(window, kProductName);
 
-  // The brush keeps its own copy of the picture.
-  const auto picture = static_cast<HBITMAP>(
-      LoadImageA(ModuleInstance(), MAKEINTRESOURCEA(IDB_BACKGROUND), IMAGE_BITMAP, 0, 0, 0));
-  background_ = CreatePatternBrush(picture);
-  DeleteObject(picture);
-
+  ChooseArtScale();
+  InitBackground();
   InitCaptionButtons();
   InitPageList();
   holder_.Attach(GetDlgItem(window, IDC_PAGE_HOLDER));
@@ -183,6 +176,35 @@ bool MainWindow::OnInitDialog(HWND, LPARAM) {
   return true;
 }
 
+// The art drawn nearest to the window's size, which the dialog font and the
+// display scaling decide: 501 x 382 pixels at 96 DPI with the font the layout
+// was made for. A font can widen the window more than it heightens it; the
+// smaller scale keeps the page list's entries inside the window.
+void MainWindow::ChooseArtScale() {
+  RECT client{};
+  GetClientRect(Handle(), &client);
+  artScale_ = std::min(NearestArtScale(client.right, kBackgroundWidth),
+                       NearestArtScale(client.bottom, kBackgroundHeight));
+}
+
+// The background picture stretched to the whole client area in nine parts,
+// so that the pattern brush never repeats it. The brush keeps its own copy.
+void MainWindow::InitBackground() {
+  RECT client{};
+  GetClientRect(Handle(), &client);
+  const int scale = kArtScales[static_cast<size_t>(artScale_)];
+  const HBITMAP picture = LoadArtBitmap(IDB_BACKGROUND, artScale_);
+  if (picture == nullptr) return;
+  const int frame = ScaledSize(kBackgroundFrame, scale);
+  const HBITMAP fitted =
+      StretchInNineParts(picture, client.right, client.bottom, ScaledSize(kBackgroundTitle, scale),
+                         ScaledSize(kBackgroundBand, scale), frame, frame);
+  DeleteObject(picture);
+  if (fitted == nullptr) return;
+  background_ = CreatePatternBrush(fitted);
+  DeleteObject(fitted);
+}
+
 void MainWindow::InitCaptionButtons() {
   const struct {
     ImageButton& button;
@@ -192,7 +214,7 @@ void MainWindow::InitCaptionButtons() {
   } buttons[] = {{helpButton_, IDB_HELP_BUTTON, kHelpButtonCell, IDC_HELP_BUTTON},
                  {minimizeButton_, IDB_MINIMIZE_BUTTON, kMinimizeButtonCell, IDC_MINIMIZE_BUTTON}};
   for (const auto& b : buttons) {
-    b.button.SetImageList(LoadImageStrip(b.bitmap, b.cell));
+    b.button.SetImageList(LoadArtStrip(b.bitmap, artScale_, b.cell));
     b.button.SetCells(0, 1, 2, -1);
     b.button.SetExtendedStyle(ImageButton::kHoverMode | ImageButton::kSizeToPicture);
     b.button.Attach(GetDlgItem(Handle(), b.id));
@@ -200,12 +222,19 @@ void MainWindow::InitCaptionButtons() {
 }
 
 void MainWindow::InitPageList() {
-  pagePictures_ = LoadImageStrip(IDB_PAGE_PICTURES, kPageNavigatorCellSize);
-  pagePicturesSelected_ = LoadImageStrip(IDB_PAGE_PICTURES_SELECTED, kPageNavigatorCellSize);
+  // The pictures, the entries' height and the pictures' inset grow with the
+  // art's scale.
+  const int scale = kArtScales[static_cast<size_t>(artScale_)];
+  pagePictures_ = LoadArtStrip(IDB_PAGE_PICTURES, artScale_, kPageNavigatorCellSize);
+  pagePicturesSelected_ =
+      LoadArtStrip(IDB_PAGE_PICTURES_SELECTED, artScale_, kPageNavigatorCellSize);
   pageList_.Attach(GetDlgItem(Handle(), IDC_PAGE_LIST));
   pageList_.SetImageLists(pagePictures_, pagePicturesSelected_);
-  SendMessageA(pageList_.Handle(), LB_SETITEMHEIGHT, 0, kPageNavigatorItemHeight);
-  pageList_.SetStyle(kPageNavigatorStyle);
+  SendMessageA(pageList_.Handle(), LB_SETITEMHEIGHT, 0,
+               ScaledSize(kPageNavigatorItemHeight, scale));
+  PageListStyle style = kPageNavigatorStyle;
+  style.contentInsetY = ScaledSize(style.contentInsetY, scale);
+  pageList_.SetStyle(style);
   for (const PageListItem& item : PageNavigatorItems()) pageList_.AddItem(item);
   SendMessageA(pageList_.Handle(), LB_SETCURSEL, 0, 0);
   FitPageListToEntries();
@@ -214,7 +243,8 @@ void MainWindow::InitPageList() {
 // The list's height comes from the dialog font: with a font shorter than the
 // one the template was laid out for (Wine's stand-in for "MS Shell Dlg"), the
 // five entries would not fit and the last one would need scrolling. The list
-// then grows, as far as the window's client area allows.
+// then grows, at most to the margin it keeps on its left above the window's
+// bottom edge, so that the frame stays visible.
 void MainWindow::FitPageListToEntries() {
   const HWND list = pageList_.Handle();
   RECT client{};
@@ -223,10 +253,11 @@ void MainWindow::FitPageListToEntries() {
   GetClientRect(list, &client);
   GetWindowRect(list, &frame);
   GetClientRect(Handle(), &window);
-  const LONG missing = kPageCount * kPageNavigatorItemHeight - client.bottom;
+  const LONG itemHeight = static_cast<LONG>(SendMessageA(list, LB_GETITEMHEIGHT, 0, 0));
+  const LONG missing = kPageCount * itemHeight - client.bottom;
   if (missing <= 0) return;
   MapWindowPoints(nullptr, Handle(), reinterpret_cast<POINT*>(&frame), 2);
-  const LONG height = std::min(frame.bottom + missing, window.bottom) - frame.top;
+  const LONG height = std::min(frame.bottom + missing, window.bottom - frame.left) - frame.top;
   SetWindowPos(list, nullptr, 0, 0, frame.right - frame.left, height,
                SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }

@@ -73,6 +73,8 @@ class MainWindow : public Dialog {
   };
 
   bool OnInitDialog(HWND focus, LPARAM);
+  void ChooseArtScale();
+  void InitBackground();
   void InitCaptionButtons();
   void InitPageList();
   void FitPageListToEntries();
@@ -107,6 +109,7 @@ class MainWindow : public Dialog {
   NoIdleWork idleHandler_;
   ImageButton helpButton_;
   ImageButton minimizeButton_;
+  int artScale_ = 0;  // index into kArtScales
   HBRUSH background_ = nullptr;
   HIMAGELIST pagePictures_ = nullptr;
   HIMAGELIST pagePicturesSelected_ = nullptr;

@@ -26,6 +26,15 @@ if [ ! -f "$WINEPREFIX/.vm-ready" ]; then
   flock -u 9
 fi
 
+# Wine's own fonts (Debian's fonts-wine) where every Wine finds them, also in
+# a prefix made before they were installed: without them "MS Shell Dlg"
+# falls back to a larger face.
+fonts=$WINEPREFIX/drive_c/windows/Fonts
+if [ -f /usr/share/wine/fonts/tahoma.ttf ] && [ ! -e "$fonts/tahoma.ttf" ]; then
+  mkdir -p "$fonts"
+  ln -sf /usr/share/wine/fonts/*.ttf "$fonts/" 2>/dev/null || true
+fi
+
 if [ -z "${DISPLAY:-}" ] && command -v xvfb-run >/dev/null; then
   exec xvfb-run -a -s "-screen 0 1024x768x24" wine "$exe" "$@"
 fi

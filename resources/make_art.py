@@ -52,25 +52,41 @@ FONT = {
 
 
 class Canvas:
-    def __init__(self, width, height, colour):
-        self.w, self.h = width, height
-        self.px = [[colour] * width for _ in range(height)]
+    """A picture drawn in logical pixels (the size at 96 DPI) and stored at
+    `scale` percent: every coordinate is multiplied by scale / 100, and shapes
+    are tested at the centre of each stored pixel, so one drawing serves every
+    size."""
+
+    def __init__(self, width, height, colour, scale=100):
+        self.scale = scale
+        self.k = scale / 100.0
+        self.w, self.h = scaled(width, scale), scaled(height, scale)
+        self.px = [[colour] * self.w for _ in range(self.h)]
+
+    def at(self, v):
+        return int(math.floor(v * self.k + 0.5))
 
     def put(self, x, y, colour):
         if 0 <= x < self.w and 0 <= y < self.h:
             self.px[y][x] = colour
 
     def rect(self, x0, y0, x1, y1, colour):
-        for y in range(max(0, y0), min(self.h, y1)):
-            for x in range(max(0, x0), min(self.w, x1)):
+        for y in range(max(0, self.at(y0)), min(self.h, self.at(y1))):
+            for x in range(max(0, self.at(x0)), min(self.w, self.at(x1))):
                 self.px[y][x] = colour
 
-    def shape(self, inside, colour, x0=0, y0=0, x1=None, y1=None):
+    def fill(self, colour_at):
+        """Paints every pixel with colour_at(x, y) of its centre."""
+        for y in range(self.h):
+            for x in range(self.w):
+                self.px[y][x] = colour_at((x + 0.5) / self.k, (y + 0.5) / self.k)
+
+    def shape(self, inside, colour):
         """Paints every pixel whose centre satisfies inside(x, y)."""
-        for y in range(y0, self.h if y1 is None else y1):
-            for x in range(x0, self.w if x1 is None else x1):
-                if inside(x + 0.5, y + 0.5):
-                    self.put(x, y, colour)
+        for y in range(self.h):
+            for x in range(self.w):
+                if inside((x + 0.5) / self.k, (y + 0.5) / self.k):
+                    self.px[y][x] = colour
 
     def text(self, x, y, s, colour, scale=2):
         for ch in s:
@@ -83,9 +99,18 @@ class Canvas:
             x += 6 * scale
 
     def blit(self, other, x, y):
+        """Copies a picture of the same scale with its top left corner at the
+        logical point (x, y)."""
+        x0, y0 = self.at(x), self.at(y)
         for yy in range(other.h):
             for xx in range(other.w):
-                self.put(x + xx, y + yy, other.px[yy][xx])
+                self.put(x0 + xx, y0 + yy, other.px[yy][xx])
+
+
+def scaled(size, scale):
+    """A size at `scale` percent, rounded half up; the program computes the
+    same (ui/art_scale.h)."""
+    return (size * scale + 50) // 100
 
 
 def text_width(s, scale=2):
@@ -207,15 +232,14 @@ def padlock(c, x0, y0, s, ink, paper):
         d = math.hypot(x - cx, y - cy)
         return y <= cy and 3.6 * k <= d <= 6.4 * k
     c.shape(shackle, ink)
-    c.rect(round(cx - 6.4 * k), round(cy - 0.5), round(cx - 3.6 * k), round(cy + 1), ink)
-    c.rect(round(cx + 3.6 * k), round(cy - 0.5), round(cx + 6.4 * k), round(cy + 1), ink)
+    c.rect(cx - 6.4 * k, cy - 0.5, cx - 3.6 * k, cy + 1, ink)
+    c.rect(cx + 3.6 * k, cy - 0.5, cx + 6.4 * k, cy + 1, ink)
     c.shape(lambda x, y: math.hypot(x - cx, y - (y0 + 18.5 * k)) <= 1.8 * k, paper)
-    c.rect(round(cx - 0.8 * k), round(y0 + 19 * k), round(cx + 0.8 * k) + 1, round(y0 + 23 * k),
-           paper)
+    c.rect(cx - 0.8 * k, y0 + 19 * k, cx + 0.8 * k + 1, y0 + 23 * k, paper)
 
 
-def page_picture(index, ink, paper):
-    c = Canvas(30, 30, paper)
+def page_picture(index, ink, paper, scale=100):
+    c = Canvas(30, 30, paper, scale)
     if index == 0:  # Status: a list of mounted volumes
         c.shape(rounded(4, 5, 26, 25, 2), ink)
         c.shape(rounded(6, 7, 24, 23, 1), paper)
@@ -257,63 +281,83 @@ def page_picture(index, ink, paper):
     return c
 
 
-def page_strip(ink, paper):
-    strip = Canvas(150, 30, paper)
+def page_strip(ink, paper, scale):
+    strip = Canvas(150, 30, paper, scale)
+    cell = scaled(30, scale)
+    strip.w = 5 * cell  # five whole cells, each drawn at its own size
+    strip.px = [[paper] * strip.w for _ in range(strip.h)]
     for i in range(5):
-        strip.blit(page_picture(i, ink, paper), i * 30, 0)
+        picture = page_picture(i, ink, paper, scale)
+        for y in range(picture.h):
+            for x in range(picture.w):
+                strip.put(i * cell + x, y, picture.px[y][x])
     return strip
 
 
-def banner(title, index):
-    c = Canvas(400, 30, NAVY)
-    for x in range(400):
-        col = mix(NAVY_DARK, BLUE, (x / 399.0) ** 1.4)
-        for y in range(30):
-            c.px[y][x] = col
+def banner(title, index, scale):
+    c = Canvas(400, 30, NAVY, scale)
+    c.fill(lambda x, y: mix(NAVY_DARK, BLUE, (min(x, 399) / 399.0) ** 1.4))
     c.rect(0, 29, 400, 30, BLUE_LIGHT)
-    icon = page_picture(index, WHITE, NAVY_DARK) if index is not None else None
-    if icon:
-        c.blit(icon, 4, 0)
+    if index is not None:
+        c.blit(page_picture(index, WHITE, NAVY_DARK, scale), 4, 0)
     else:
         padlock(c, 4, 0, 30, WHITE, NAVY_DARK)
     c.text(44, 8, title, WHITE)
     return c
 
 
-def background():
-    w, h = 501, 382
-    c = Canvas(w, h, NAVY)
-    for y in range(h):
-        col = mix(NAVY, NAVY_DARK, y / (h - 1))
-        for x in range(w):
-            c.px[y][x] = col
-    c.rect(0, 0, w, 28, NAVY_DARK)
-    c.rect(0, 28, w, 29, BLUE)
+# The main window's background: a caption band with the title, a gradient
+# below it and a frame around the whole. The program stretches it to the
+# window's size in nine parts (app/main_window.cpp): the title corner is
+# copied as it is, the band, the frame and the gradient are stretched along
+# their length, so no part repeats and the frame stays on the four edges.
+BACKGROUND_SIZE = (501, 382)
+BAND_HEIGHT = 29  # the band with its underline
+TITLE_WIDTH = 260  # the corner that holds the padlock and the title
+
+
+def background(scale):
+    w, h = BACKGROUND_SIZE
+    c = Canvas(w, h, NAVY, scale)
+    c.fill(lambda x, y: mix(NAVY, NAVY_DARK, min(y, h - 1) / (h - 1)))
+    c.rect(0, 0, w, BAND_HEIGHT - 1, NAVY_DARK)
+    c.rect(0, BAND_HEIGHT - 1, w, BAND_HEIGHT, BLUE)
     padlock(c, 4, 1, 26, WHITE, NAVY_DARK)
     c.text(34, 7, "VELMORCRYPT VOZERI", WHITE)
-    # A thin frame around the window.
+    frame(c, w, h)
+    return c
+
+
+def frame(c, w, h):
     c.rect(0, 0, w, 1, BLUE)
     c.rect(0, h - 1, w, h, BLUE)
     c.rect(0, 0, 1, h, BLUE)
     c.rect(w - 1, 0, w, h, BLUE)
-    return c
 
 
-def caption_button(cell_width, glyph):
-    looks = [(NAVY_DARK, PALE, 0), (NAVY_DARK, WHITE, 1), (BLUE, WHITE, 0)]  # normal, pushed, lit
-    strip = Canvas(cell_width * 3, 22, NAVY_DARK)
+def caption_button(cell_width, glyph, scale):
+    """Three cells (normal, pushed, lit); their top row continues the
+    window's frame, since the buttons sit on the window's top edge."""
+    looks = [(NAVY_DARK, PALE, 0), (NAVY_DARK, WHITE, 1), (BLUE, WHITE, 0)]
+    cell_size = scaled(cell_width, scale)
+    strip = Canvas(cell_width * 3, 22, NAVY_DARK, scale)
+    strip.w = 3 * cell_size
+    strip.px = [[NAVY_DARK] * strip.w for _ in range(strip.h)]
     for i, (paper, ink, shift) in enumerate(looks):
-        cell = Canvas(cell_width, 22, NAVY_DARK)
+        cell = Canvas(cell_width, 22, NAVY_DARK, scale)
         if i > 0:
-            cell.shape(rounded(1, 1, cell_width - 1, 21, 3), BLUE_LIGHT if i == 2 else BLUE)
-            cell.shape(rounded(2, 2, cell_width - 2, 20, 2), paper if i == 2 else (5, 13, 32))
+            cell.shape(rounded(1, 2, cell_width - 1, 21, 3), BLUE_LIGHT if i == 2 else BLUE)
+            cell.shape(rounded(2, 3, cell_width - 2, 20, 2), paper if i == 2 else (5, 13, 32))
         glyph(cell, ink, shift)
-        strip.blit(cell, i * cell_width, 0)
+        cell.rect(0, 0, cell_width, 1, BLUE)
+        for y in range(cell.h):
+            for x in range(cell.w):
+                strip.put(i * cell_size + x, y, cell.px[y][x])
     return strip
 
 
 def help_glyph(cell, ink, shift):
-    cell.text((cell.w - 9) // 2 + shift, 4 + shift, "?", ink, scale=2)
+    cell.text((36 - 9) // 2 + shift, 4 + shift, "?", ink, scale=2)
 
 
 def minimize_glyph(cell, ink, shift):
@@ -336,25 +380,38 @@ def app_icon(size, four_bit):
     return c, mask
 
 
+# The sizes the art is drawn at, in percent of its size at 96 DPI; the
+# program picks the nearest for the window's size (ui/art_scale.h).
+SCALES = (100, 125, 150, 200)
+
+
 def main():
     os.makedirs(OUT, exist_ok=True)
 
-    def write(name, data):
-        with open(os.path.join(OUT, name), "wb") as f:
-            f.write(data)
+    def write(name, scale, canvas, bits):
+        suffix = "" if scale == 100 else "@%d" % scale
+        with open(os.path.join(OUT, name + suffix + ".bmp"), "wb") as f:
+            f.write(bmp_bytes(canvas, bits))
 
-    write("banner_about.bmp", bmp_bytes(banner("ABOUT VELMORCRYPT VOZERI", None), 24))
-    write("banner_create.bmp", bmp_bytes(banner("CREATE VOLUME", 1), 24))
-    write("banner_mount.bmp", bmp_bytes(banner("MOUNT VOLUME", 2), 24))
-    write("banner_status.bmp", bmp_bytes(banner("VOLUME STATUS", 0), 24))
-    write("banner_options.bmp", bmp_bytes(banner("OPTIONS", 3), 24))
-    write("pages.bmp", bmp_bytes(page_strip(WHITE, BLUE), 8))
-    write("pages_selected.bmp", bmp_bytes(page_strip(INK_SEL, GREY_SEL), 8))
-    write("background.bmp", bmp_bytes(background(), 24))
-    write("button_help.bmp", bmp_bytes(caption_button(36, help_glyph), 24))
-    write("button_minimize.bmp", bmp_bytes(caption_button(61, minimize_glyph), 24))
-    write("app.ico", ico_bytes([app_icon(16, False) + (24,), app_icon(32, False) + (24,)]))
-    write("tray_legacy.ico", ico_bytes([app_icon(32, True) + (4,), app_icon(16, True) + (4,)]))
+    for scale in SCALES:
+        # The banners and buttons at 100 percent keep their 24 bits; the
+        # larger ones, and the background at every size, have fewer than 256
+        # colours and are kept as 8-bit pictures.
+        bits = 24 if scale == 100 else 8
+        write("banner_about", scale, banner("ABOUT VELMORCRYPT VOZERI", None, scale), bits)
+        write("banner_create", scale, banner("CREATE VOLUME", 1, scale), bits)
+        write("banner_mount", scale, banner("MOUNT VOLUME", 2, scale), bits)
+        write("banner_status", scale, banner("VOLUME STATUS", 0, scale), bits)
+        write("banner_options", scale, banner("OPTIONS", 3, scale), bits)
+        write("pages", scale, page_strip(WHITE, BLUE, scale), 8)
+        write("pages_selected", scale, page_strip(INK_SEL, GREY_SEL, scale), 8)
+        write("background", scale, background(scale), 8)
+        write("button_help", scale, caption_button(36, help_glyph, scale), bits)
+        write("button_minimize", scale, caption_button(61, minimize_glyph, scale), bits)
+    with open(os.path.join(OUT, "app.ico"), "wb") as f:
+        f.write(ico_bytes([app_icon(16, False) + (24,), app_icon(32, False) + (24,)]))
+    with open(os.path.join(OUT, "tray_legacy.ico"), "wb") as f:
+        f.write(ico_bytes([app_icon(32, True) + (4,), app_icon(16, True) + (4,)]))
 
 
 if __name__ == "__main__":

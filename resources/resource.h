@@ -24,12 +24,46 @@
 // Page list pictures (150 x 30, 256 colours, five 30 x 30 cells in page order)
 #define IDB_PAGE_PICTURES 211
 #define IDB_PAGE_PICTURES_SELECTED 218
-// Main window background (501 x 382)
+// Main window background (501 x 382), stretched to the window in nine parts
 #define IDB_BACKGROUND 220
 // Caption buttons (cells normal, pushed, lit): 108 x 22 in 36 x 22 cells,
 // 183 x 22 in 61 x 22 cells
 #define IDB_HELP_BUTTON 221
 #define IDB_MINIMIZE_BUTTON 222
+
+// The same bitmaps drawn at 125, 150 and 200 percent, for larger dialog fonts
+// and display scaling: the id at 100 percent plus 1000, 2000 and 3000
+// (kArtScaleIdStep in ui/art_scale.h).
+#define IDB_BANNER_ABOUT_125 1201
+#define IDB_BANNER_ABOUT_150 2201
+#define IDB_BANNER_ABOUT_200 3201
+#define IDB_BANNER_CREATE_125 1202
+#define IDB_BANNER_CREATE_150 2202
+#define IDB_BANNER_CREATE_200 3202
+#define IDB_BANNER_MOUNT_125 1203
+#define IDB_BANNER_MOUNT_150 2203
+#define IDB_BANNER_MOUNT_200 3203
+#define IDB_BANNER_STATUS_125 1205
+#define IDB_BANNER_STATUS_150 2205
+#define IDB_BANNER_STATUS_200 3205
+#define IDB_BANNER_OPTIONS_125 1227
+#define IDB_BANNER_OPTIONS_150 2227
+#define IDB_BANNER_OPTIONS_200 3227
+#define IDB_PAGE_PICTURES_125 1211
+#define IDB_PAGE_PICTURES_150 2211
+#define IDB_PAGE_PICTURES_200 3211
+#define IDB_PAGE_PICTURES_SELECTED_125 1218
+#define IDB_PAGE_PICTURES_SELECTED_150 2218
+#define IDB_PAGE_PICTURES_SELECTED_200 3218
+#define IDB_BACKGROUND_125 1220
+#define IDB_BACKGROUND_150 2220
+#define IDB_BACKGROUND_200 3220
+#define IDB_HELP_BUTTON_125 1221
+#define IDB_HELP_BUTTON_150 2221
+#define IDB_HELP_BUTTON_200 3221
+#define IDB_MINIMIZE_BUTTON_125 1222
+#define IDB_MINIMIZE_BUTTON_150 2222
+#define IDB_MINIMIZE_BUTTON_200 3222
 
 // Icons: the program (16 and 32, 24-bit) and the tray before Windows XP
 // (32 and 16, 16 colours)

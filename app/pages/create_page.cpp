@@ -2,6 +2,7 @@
 
 #include <commctrl.h>
 #include <commdlg.h>
+#include <uxtheme.h>
 
 #include <utility>
 
@@ -61,7 +62,11 @@ bool CreatePage::OnInitDialog(HWND, LPARAM) {
   }
   SendMessageA(algorithms, CB_SETCURSEL, 0, 0);
 
-  SendMessageA(GetDlgItem(Handle(), IDC_CREATE_PROGRESS), PBM_SETBARCOLOR, 0, kProgressColor);
+  // Visual styles ignore the bar's colour unless the theme is taken off this
+  // one control.
+  const HWND progressBar = GetDlgItem(Handle(), IDC_CREATE_PROGRESS);
+  SetWindowTheme(progressBar, L"", L"");
+  SendMessageA(progressBar, PBM_SETBARCOLOR, 0, kProgressColor);
   return true;
 }
 
@@ -115,7 +120,8 @@ void CreatePage::OnCreate(UINT, UINT, HWND) {
   cancel_ = false;
   const HWND page = Handle();
   const HWND progressBar = GetDlgItem(page, IDC_CREATE_PROGRESS);
-  worker_ = std::thread([this, page, progressBar, input = ReadInput()]() mutable {
+  FileSystem& files = *files_;
+  worker_ = std::thread([&files, this, page, progressBar, input = ReadInput()]() mutable {
     // The bar is moved by posted messages only, so the worker never waits
     // for the interface thread.
     const CreateProgress progress = [progressBar](uint32_t done, uint32_t total) {
@@ -127,7 +133,7 @@ void CreatePage::OnCreate(UINT, UINT, HWND) {
         PostMessageA(progressBar, PBM_STEPIT, 0, 0);
       }
     };
-    CreateVolumeOutcome outcome = CreateVolume(SystemFileSystem(), input, progress, &cancel_);
+    CreateVolumeOutcome outcome = CreateVolume(files, input, progress, &cancel_);
     WipeString(input.password);
     WipeString(input.confirmation);
     {

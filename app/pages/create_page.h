@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "app/pages/page.h"
+#include "platform/file.h"
 #include "volume/create_volume.h"
 
 class CreatePage : public Page {
@@ -27,6 +28,8 @@ class CreatePage : public Page {
   // Cancels a running creation (its partial files are removed) and waits for
   // the worker; returns at once when none runs. Nothing is shown for it.
   void CancelCreation();
+  // The file system creations write to; the system's unless replaced.
+  void SetFileSystem(FileSystem& files) { files_ = &files; }
 
  protected:
   UINT TemplateId() const override;
@@ -47,6 +50,7 @@ class CreatePage : public Page {
   static const MessageMapEntry<CreatePage> kMessages[];
 
   std::string lastDirectory_;
+  FileSystem* files_ = &SystemFileSystem();
   std::thread worker_;
   std::atomic<bool> cancel_{false};
   std::mutex mutex_;  // guards finished_

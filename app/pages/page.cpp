@@ -1,15 +1,62 @@
 #include "app/pages/page.h"
 
 #include "crypto/wipe.h"
+#include "resources/resource.h"
+#include "ui/art_scale.h"
+#include "ui/scaled_art.h"
 
 namespace {
 
 constexpr COLORREF kPageColor = RGB(217, 217, 217);
 
+// The banner: the page's first control, a picture at 4, 0, 267, 18 dialog
+// units; 400 x 30 pixels at 96 DPI.
+constexpr RECT kBannerUnits = {4, 0, 4 + 267, 0 + 18};
+constexpr int kBannerWidth = 400;
+
+UINT BannerOfTemplate(UINT templateId) {
+  switch (templateId) {
+    case IDD_STATUS_PAGE:
+      return IDB_BANNER_STATUS;
+    case IDD_CREATE_PAGE:
+      return IDB_BANNER_CREATE;
+    case IDD_MOUNT_PAGE:
+      return IDB_BANNER_MOUNT;
+    case IDD_OPTIONS_PAGE:
+      return IDB_BANNER_OPTIONS;
+    case IDD_ABOUT_PAGE:
+      return IDB_BANNER_ABOUT;
+    default:
+      return 0;
+  }
+}
+
 }  // namespace
 
 Page::~Page() {
   if (background_ != nullptr) DeleteObject(background_);
+  if (banner_ != nullptr) DeleteObject(banner_);
+}
+
+// The template's picture has its size at 96 DPI; the banner is shown at the
+// size its rectangle has with this dialog font and display scaling, from the
+// art drawn nearest to it.
+void Page::FitBanner() {
+  const UINT bitmap = BannerOfTemplate(TemplateId());
+  const HWND picture = GetWindow(Handle(), GW_CHILD);
+  if (bitmap == 0 || picture == nullptr) return;
+  RECT place = kBannerUnits;
+  MapDialogRect(Handle(), &place);
+  const int width = place.right - place.left;
+  const int height = place.bottom - place.top;
+  const HBITMAP fitted =
+      FitBitmap(LoadArtBitmap(bitmap, NearestArtScale(width, kBannerWidth)), width, height);
+  if (fitted == nullptr) return;
+  const auto old = reinterpret_cast<HBITMAP>(
+      SendMessageA(picture, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(fitted)));
+  if (old != nullptr && old != fitted) DeleteObject(old);
+  if (banner_ != nullptr) DeleteObject(banner_);
+  banner_ = fitted;
 }
 
 HWND Page::Create(HWND parent) { return CreateModeless(TemplateId(), parent); }
@@ -20,6 +67,7 @@ bool Page::ProcessWindowMessage(const WindowMessage& m, LRESULT& result) {
   switch (m.message) {
     case WM_INITDIALOG:
       if (background_ == nullptr) background_ = CreateSolidBrush(kPageColor);
+      FitBanner();
       break;
     case WM_CTLCOLORDLG:
     case WM_CTLCOLORBTN:

@@ -29,8 +29,10 @@ class Page : public Dialog {
 
  private:
   void DeleteBrush();
+  void FitBanner();
 
   HBRUSH background_ = nullptr;
+  HBITMAP banner_ = nullptr;  // the picture the banner shows, owned
 };
 
 // The text of a control.

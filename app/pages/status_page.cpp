@@ -72,9 +72,15 @@ bool StatusPage::OnInitDialog(const WindowMessage&, LRESULT&) {
   SendMessageA(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
   // A first column is always left-aligned: the centred "Drive" column goes
   // behind a placeholder, which is then deleted.
+  // The widths are the pixels of 96 DPI with the font the page was laid out
+  // for; they grow with the page's dialog units (267 of them are 400 pixels
+  // there), so that a larger font or display scaling does not cut the titles.
+  RECT units = {0, 0, 267, 0};
+  MapDialogRect(Handle(), &units);
   InsertColumn(list, 0, "DUMMY", LVCFMT_LEFT, 1, 0);
   for (int i = 0; i < static_cast<int>(std::size(kColumns)); ++i) {
-    InsertColumn(list, i + 1, kColumns[i].title, kColumns[i].format, kColumns[i].width, i);
+    InsertColumn(list, i + 1, kColumns[i].title, kColumns[i].format,
+                 MulDiv(kColumns[i].width, units.right, 400), i);
   }
   SendMessageA(list, LVM_DELETECOLUMN, 0, 0);
   const HWND header = reinterpret_cast<HWND>(SendMessageA(list, LVM_GETHEADER, 0, 0));

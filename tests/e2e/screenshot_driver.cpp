@@ -4,6 +4,9 @@
 // would, prints the page's name once it is painted and waits for a line back
 // (the picture is taken), then opens the tray menu for one more picture,
 // dismounts the volume and ends the program with the tray menu's "Exit".
+// Each page's line also carries the main window's rectangle on the screen
+// ("status 262 193 501 382": left, top, width, height), so that the picture
+// can be cut to the window and its artwork checked.
 #include <stdio.h>
 #include <windows.h>
 
@@ -72,8 +75,14 @@ char MountSampleVolume() {
              : 0;
 }
 
-bool Shoot(const char* name) {
-  printf("%s\n", name);
+bool Shoot(const char* name, HWND window = nullptr) {
+  RECT frame{};
+  if (window != nullptr && GetWindowRect(window, &frame)) {
+    printf("%s %ld %ld %ld %ld\n", name, frame.left, frame.top, frame.right - frame.left,
+           frame.bottom - frame.top);
+  } else {
+    printf("%s\n", name);
+  }
   fflush(stdout);
   char line[64];
   return fgets(line, sizeof line, stdin) != nullptr;
@@ -100,7 +109,7 @@ int main() {
     SendMessageA(main, WM_COMMAND, MAKEWPARAM(IDC_PAGE_LIST, LBN_SELCHANGE),
                  reinterpret_cast<LPARAM>(list));
     Settle(main);
-    if (!IsWindowVisible(holder) || !Shoot(pages[index])) return 1;
+    if (!IsWindowVisible(holder) || !Shoot(pages[index], main)) return 1;
   }
 
   SetCursorPos(700, 500);

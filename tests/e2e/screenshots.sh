@@ -3,8 +3,12 @@
 # private Xvfb, runs velmorcrypt.exe under Wine on it, lets the helper
 # program mount a sample volume and switch the pages (it sends the page
 # list's selection change to the window) and takes a picture of the screen
-# after each step. The program must end with the exit code of "Exit".
+# after each step. Each page's picture is cut to the main window and its
+# artwork checked (check_art.py: the frame on the four edges, no seam of
+# frame colour inside). The program must end with the exit code of "Exit".
 # Usage: screenshots.sh <build dir> <output dir>
+# The prefix is the build tree's (or $WINEPREFIX); $VM_SHOT_SCREEN sets the
+# screen's size (1024x768 by default).
 set -euo pipefail
 build_dir=$(cd "$1" && pwd)
 out_dir=$2
@@ -14,7 +18,7 @@ mkdir -p "$out_dir"
 
 # The server picks a free display itself and writes its number to a file.
 display_file=$(mktemp)
-Xvfb -displayfd 9 -screen 0 1024x768x24 -nolisten tcp 9>"$display_file" >/dev/null 2>&1 &
+Xvfb -displayfd 9 -screen 0 "${VM_SHOT_SCREEN:-1024x768}x24" -nolisten tcp 9>"$display_file" >/dev/null 2>&1 &
 xvfb_pid=$!
 app_pid=
 cleanup() {
@@ -37,16 +41,27 @@ app_pid=$!
 # the page is shown; it prints the page's name when the screen can be taken
 # and reads a line back when the picture is done.
 coproc SHOOT { "$runner" "$build_dir/tests/e2e/screenshot_driver.exe"; }
-while IFS= read -r -u "${SHOOT[0]}" page; do
-  page=${page%$'\r'}
+# Bash forgets a coprocess's variables once it has ended: keep copies.
+shoot_pid=$SHOOT_PID
+exec {shoot_out}<&"${SHOOT[0]}" {shoot_in}>&"${SHOOT[1]}"
+failed=0
+while IFS= read -r -u "$shoot_out" line; do
+  line=${line%$'\r'}
+  read -r page x y width height <<<"$line"
   [ "$page" = done ] && break
-  import -window root "$out_dir/$page.png"
-  echo taken >&"${SHOOT[1]}"
+  if [ -n "${height:-}" ]; then
+    import -window root -crop "${width}x${height}+${x}+${y}" +repage "$out_dir/$page.png"
+    python3 "$here/check_art.py" "$out_dir/$page.png" || failed=1
+  else
+    import -window root "$out_dir/$page.png"
+  fi
+  echo taken >&"$shoot_in"
 done
-wait "$SHOOT_PID"
+wait "$shoot_pid"
 code=0
 wait "$app_pid" || code=$?
 app_pid=
 # The program ends through the tray menu's "Exit".
 [ "$code" -eq 32773 ] || [ "$code" -eq $((32773 % 256)) ] || { echo "exit code $code" >&2; exit 1; }
 ls "$out_dir"/*.png
+[ "$failed" -eq 0 ] || { echo "the artwork check failed" >&2; exit 1; }

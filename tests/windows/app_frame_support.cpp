@@ -8,6 +8,7 @@
 #include "driver/service.h"
 #include "driver/win32_port.h"
 #include "platform/file.h"
+#include "tests/windows/driver_support.h"
 #include "volume/create_volume.h"
 #include "volume/header.h"
 
@@ -26,31 +27,7 @@ class NoTimer : public MinuteTimer {
 
 }  // namespace
 
-std::string DosPath(const char* unixPath) {
-  using ToDos = WCHAR*(CDECL*)(const char*);
-  auto toDos = reinterpret_cast<ToDos>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_dos_file_name")));
-  if (toDos == nullptr) return unixPath;
-  WCHAR* dos = toDos(unixPath);
-  if (dos == nullptr) return unixPath;
-  char buffer[MAX_PATH];
-  WideCharToMultiByte(CP_ACP, 0, dos, -1, buffer, sizeof buffer, nullptr, nullptr);
-  HeapFree(GetProcessHeap(), 0, dos);
-  return buffer;
-}
-
-bool StartDriver() {
-  RemoveDriverService();
-  // The service is made for the driver file in the current folder.
-  char folder[MAX_PATH];
-  GetTempPathA(sizeof folder, folder);
-  const std::string programFolder = std::string(folder) + "vm-frame-program";
-  CreateDirectoryA(programFolder.c_str(), nullptr);
-  CopyFileA(DosPath(VM_STANDIN_DRIVER_PATH).c_str(),
-            (programFolder + "\\" + kDriverFileName).c_str(), FALSE);
-  SetCurrentDirectoryA(programFolder.c_str());
-  return InstallDriver(SystemDriverPort(), SystemServicePort());
-}
+bool StartDriver() { return driver_support::InstallFromProgramFolder("vm-frame-program"); }
 
 bool RemoveDriverService() { return RemoveDriver(SystemServicePort()); }
 

@@ -35,9 +35,6 @@ inline constexpr char kSettingsKey[] = "SOFTWARE\\Kestrane\\Velmorcrypt\\Setting
 inline constexpr char kRecentKey[] = "SOFTWARE\\Kestrane\\Velmorcrypt\\RecentlyMountedList";
 inline constexpr char kDirectoriesKey[] = "SOFTWARE\\Kestrane\\Velmorcrypt\\LastDirectories";
 
-// A path of the build tree in the DOS form Wine gives it.
-std::string DosPath(const char* unixPath);
-
 // Polls `condition` every 20 ms for up to `timeoutMs`; the last answer.
 template <class Condition>
 bool WaitFor(Condition condition, DWORD timeoutMs = 20000) {

@@ -10,6 +10,7 @@
 
 #include "resources/resource.h"
 #include "tests/windows/app_frame_support.h"
+#include "tests/windows/driver_support.h"
 
 namespace {
 
@@ -56,7 +57,7 @@ class Program {
   }
 
   bool Start() {
-    std::string command = frame_test::DosPath(VM_PROGRAM_PATH);
+    std::string command = driver_support::DosPath(VM_PROGRAM_PATH);
     command.insert(command.begin(), '"');
     command.push_back('"');
     STARTUPINFOA startup{};
@@ -259,7 +260,7 @@ TEST_F(FrameTest, SessionEndSavesTheSettings) {
 
   SendMessageA(window, WM_ENDSESSION, TRUE, 0);
   ASSERT_TRUE(frame_test::ReadString(frame_test::kDirectoriesKey, "CreateDirectory", &directory));
-  std::string folder = frame_test::DosPath(VM_PROGRAM_PATH);
+  std::string folder = driver_support::DosPath(VM_PROGRAM_PATH);
   folder.erase(folder.find_last_of('\\') + 1);
   EXPECT_EQ(directory, folder);
 }

@@ -12,6 +12,7 @@
 #include "driver/win32_port.h"
 #include "resources/resource.h"
 #include "tests/windows/app_frame_support.h"
+#include "tests/windows/fake_html_help.h"
 #include "tests/windows/test_support.h"
 
 namespace {
@@ -20,6 +21,9 @@ using frame_test::kDirectoriesKey;
 using frame_test::kRecentKey;
 using frame_test::kSettingsKey;
 using frame_test::ReadString;
+
+// The colour of the frame around the main window's background.
+constexpr COLORREF kFrameColour = RGB(49, 106, 197);
 
 // The folder of this test program, as the main window computes it.
 std::string ProgramFolder() {
@@ -70,7 +74,7 @@ TEST_F(MainWindowTest, InitialisationBuildsTheWindow) {
   EXPECT_NE(SendMessageA(window, WM_GETICON, ICON_SMALL, 0), 0);
   EXPECT_TRUE(window_.Tray().IsInstalled());
 
-  // The background is the tiled picture.
+  // The background is the picture, as a pattern brush.
   const auto brush = reinterpret_cast<HBRUSH>(
       SendMessageA(window, WM_CTLCOLORDLG, 0, reinterpret_cast<LPARAM>(window)));
   LOGBRUSH look{};
@@ -109,6 +113,85 @@ TEST_F(MainWindowTest, InitialisationBuildsTheWindow) {
   char current[MAX_PATH] = {};
   GetCurrentDirectoryA(sizeof current, current);
   EXPECT_EQ(std::string(current) + "\\", ProgramFolder());
+}
+
+// The art follows the window, whatever font and scaling made its size: the
+// background has the frame on the window's four edges (a repeated picture
+// would cut it), each page's banner fills its rectangle, the caption buttons lie side
+// by side inside the window, and the five entries fit in the page list.
+TEST_F(MainWindowTest, TheArtFitsTheWindow) {
+  Open();
+  const HWND window = window_.Handle();
+  RECT client{};
+  GetClientRect(window, &client);
+  const auto brush = reinterpret_cast<HBRUSH>(
+      SendMessageA(window, WM_CTLCOLORDLG, 0, reinterpret_cast<LPARAM>(window)));
+  // Painted with the brush, the client area has the frame on its four edges.
+  const HDC screen = GetDC(nullptr);
+  const HDC canvas = CreateCompatibleDC(screen);
+  const HBITMAP painted = CreateCompatibleBitmap(screen, client.right, client.bottom);
+  ReleaseDC(nullptr, screen);
+  const HGDIOBJ old = SelectObject(canvas, painted);
+  FillRect(canvas, &client, brush);
+  int offFrame = 0;
+  for (LONG x = 0; x < client.right; ++x) {
+    offFrame += GetPixel(canvas, x, 0) != kFrameColour;
+    offFrame += GetPixel(canvas, x, client.bottom - 1) != kFrameColour;
+  }
+  for (LONG y = 0; y < client.bottom; ++y) {
+    offFrame += GetPixel(canvas, 0, y) != kFrameColour;
+    offFrame += GetPixel(canvas, client.right - 1, y) != kFrameColour;
+  }
+  EXPECT_EQ(offFrame, 0);
+  SelectObject(canvas, old);
+  DeleteObject(painted);
+  DeleteDC(canvas);
+
+  for (int index = 0; index < 5; ++index) {
+    const HWND page = window_.PageWindow(index);
+    RECT place = {4, 0, 4 + 267, 18};
+    MapDialogRect(page, &place);
+    RECT banner{};
+    GetClientRect(GetWindow(page, GW_CHILD), &banner);
+    EXPECT_NEAR(banner.right, place.right - place.left, (place.right - place.left) / 25 + 1)
+        << index;
+    EXPECT_NEAR(banner.bottom, place.bottom - place.top, (place.bottom - place.top) / 25 + 1)
+        << index;
+  }
+
+  RECT help{};
+  RECT minimize{};
+  GetWindowRect(GetDlgItem(window, IDC_HELP_BUTTON), &help);
+  GetWindowRect(GetDlgItem(window, IDC_MINIMIZE_BUTTON), &minimize);
+  MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&help), 2);
+  MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&minimize), 2);
+  EXPECT_LE(help.right, minimize.left);
+  EXPECT_LT(minimize.right, client.right);
+
+  const HWND list = GetDlgItem(window, IDC_PAGE_LIST);
+  RECT last{};
+  RECT inside{};
+  SendMessageA(list, LB_GETITEMRECT, 4, reinterpret_cast<LPARAM>(&last));
+  GetClientRect(list, &inside);
+  EXPECT_LE(last.bottom, inside.bottom);
+}
+
+// "?" loads the library registered for the HTML Help control (here a
+// stand-in that notes the call) and opens the help file beside the program
+// at its default topic, owned by the main window.
+TEST_F(MainWindowTest, TheHelpButtonOpensTheHelpFileBesideTheProgram) {
+  FakeHtmlHelpRegistration viewer;
+  ASSERT_TRUE(viewer.Ready());
+  Open();
+  const HWND window = window_.Handle();
+  SendMessageA(window, WM_COMMAND, MAKEWPARAM(IDC_HELP_BUTTON, BN_CLICKED),
+               reinterpret_cast<LPARAM>(GetDlgItem(window, IDC_HELP_BUTTON)));
+  const std::vector<HtmlHelpCall> calls = viewer.TakeCalls();
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0].owner, window);
+  EXPECT_STRCASEEQ(calls[0].file, (ProgramFolder() + "Velmorcrypt.chm").c_str());
+  EXPECT_EQ(calls[0].command, 0u);  // HH_DISPLAY_TOPIC
+  EXPECT_EQ(calls[0].data, 0u);
 }
 
 TEST_F(MainWindowTest, StoredDirectoriesAreLoadedWhenRemembered) {

@@ -10,6 +10,7 @@
 #include "app/pages/about_page.h"
 #include "app/version.h"
 #include "resources/resource.h"
+#include "tests/windows/fake_html_help.h"
 #include "tests/windows/test_support.h"
 
 namespace {
@@ -66,11 +67,22 @@ TEST_F(AboutPageTest, TheWebAddressIsALiveLink) {
   EXPECT_STREQ(page.WebLink().Label(), WindowText(link).c_str());
 }
 
-TEST_F(AboutPageTest, HelpWithoutAViewerOrFileShowsNothing) {
+// Help loads the library registered for the HTML Help control (here a
+// stand-in that notes the call) and opens the file at its default topic,
+// owned by the desktop; nothing is shown when the file does not exist.
+TEST_F(AboutPageTest, HelpOpensTheHelpFileAtItsDefaultTopic) {
+  FakeHtmlHelpRegistration viewer;
+  ASSERT_TRUE(viewer.Ready());
   page.SetHelpFilePath("C:\\nowhere\\Velmorcrypt.chm");
   Click(page.Handle(), IDC_ABOUT_HELP);
   PumpPending();
   EXPECT_EQ(FindMessageBox(), nullptr);
+  const std::vector<HtmlHelpCall> calls = viewer.TakeCalls();
+  ASSERT_EQ(calls.size(), 1u);
+  EXPECT_EQ(calls[0].owner, GetDesktopWindow());
+  EXPECT_STREQ(calls[0].file, "C:\\nowhere\\Velmorcrypt.chm");
+  EXPECT_EQ(calls[0].command, 0u);  // HH_DISPLAY_TOPIC
+  EXPECT_EQ(calls[0].data, 0u);     // the file's default topic
 }
 
 TEST_F(AboutPageTest, AnswersTheColourMessagesWithTheGreyBrushAndTransparentBlackText) {

@@ -20,6 +20,7 @@
 #include "platform/file.h"
 #include "resources/resource.h"
 #include "settings/auto_dismount_setting.h"
+#include "tests/windows/driver_support.h"
 #include "tests/windows/test_support.h"
 #include "volume/create_volume.h"
 
@@ -37,34 +38,10 @@ std::string TempFolder(const char* name) {
   return folder + "\\";
 }
 
-// The built driver in the DOS form Wine gives the build tree's Unix path.
-std::string BuiltDriverPath() {
-  using ToDos = WCHAR*(CDECL*)(const char*);
-  auto toDos = reinterpret_cast<ToDos>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_dos_file_name")));
-  if (toDos == nullptr) return VM_STANDIN_DRIVER_PATH;
-  WCHAR* dos = toDos(VM_STANDIN_DRIVER_PATH);
-  if (dos == nullptr) return VM_STANDIN_DRIVER_PATH;
-  char buffer[MAX_PATH];
-  WideCharToMultiByte(CP_ACP, 0, dos, -1, buffer, sizeof buffer, nullptr, nullptr);
-  HeapFree(GetProcessHeap(), 0, dos);
-  return buffer;
-}
-
 // The driver runs for the whole program, installed from a folder that holds
 // it as the program's folder would.
-class DriverEnvironment : public testing::Environment {
- public:
-  void SetUp() override {
-    const std::string folder = TempFolder("vm-pages-program");
-    CopyFileA(BuiltDriverPath().c_str(), (folder + kDriverFileName).c_str(), FALSE);
-    RemoveDriver(SystemServicePort());
-    ASSERT_TRUE(SetCurrentDirectoryA(folder.c_str()));
-    ASSERT_TRUE(InstallDriver(SystemDriverPort(), SystemServicePort()));
-  }
-  void TearDown() override { RemoveDriver(SystemServicePort()); }
-};
-testing::Environment* const kEnvironment = testing::AddGlobalTestEnvironment(new DriverEnvironment);
+testing::Environment* const kEnvironment =
+    testing::AddGlobalTestEnvironment(new driver_support::InstalledDriver("vm-pages-program"));
 
 // A 1 MB volume with its header at the end, made by the creation engine.
 std::string MakeVolume(const std::string& name) {

@@ -15,6 +15,7 @@
 #include "driver/win32_port.h"
 #include "resources/resource.h"
 #include "tests/windows/app_frame_support.h"
+#include "tests/windows/driver_support.h"
 #include "tests/windows/test_support.h"
 
 namespace {
@@ -24,12 +25,8 @@ using frame_test::kSettingsKey;
 using test_support::BoxAnswerer;
 using test_support::PumpUntil;
 
-class DriverEnvironment : public testing::Environment {
- public:
-  void SetUp() override { ASSERT_TRUE(frame_test::StartDriver()); }
-  void TearDown() override { frame_test::RemoveDriverService(); }
-};
-testing::Environment* const kEnvironment = testing::AddGlobalTestEnvironment(new DriverEnvironment);
+testing::Environment* const kEnvironment =
+    testing::AddGlobalTestEnvironment(new driver_support::InstalledDriver("vm-frame-program"));
 
 // One menu item as the user sees it; a separator reads "-".
 struct Item {

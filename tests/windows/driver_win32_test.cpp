@@ -22,6 +22,7 @@
 #include "driver/win32_port.h"
 #include "platform/file.h"
 #include "standin-driver/standin_test_protocol.h"
+#include "tests/windows/driver_support.h"
 #include "volume/body_cipher.h"
 #include "volume/header.h"
 
@@ -35,27 +36,8 @@ const std::string kPassword = "driver test password";
 // ---------------------------------------------------------------------------
 // Folders, files and the service.
 
-std::string TempFolder(const char* name) {
-  char buffer[MAX_PATH];
-  const DWORD length = GetTempPathA(sizeof buffer, buffer);
-  std::string folder = std::string(buffer, length) + name;
-  CreateDirectoryA(folder.c_str(), nullptr);
-  return folder;
-}
-
-// The built driver in the DOS form Wine gives the build tree's Unix path.
-std::string BuiltDriverPath() {
-  using ToDos = WCHAR*(CDECL*)(const char*);
-  auto toDos = reinterpret_cast<ToDos>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_dos_file_name")));
-  if (toDos == nullptr) return VM_STANDIN_DRIVER_PATH;
-  WCHAR* dos = toDos(VM_STANDIN_DRIVER_PATH);
-  if (dos == nullptr) return VM_STANDIN_DRIVER_PATH;
-  char buffer[MAX_PATH];
-  WideCharToMultiByte(CP_ACP, 0, dos, -1, buffer, sizeof buffer, nullptr, nullptr);
-  HeapFree(GetProcessHeap(), 0, dos);
-  return buffer;
-}
+using driver_support::BuiltDriverPath;
+using driver_support::TempFolder;
 
 // The program's folder: the driver file lies beside the program.
 const std::string& ProgramFolder() {

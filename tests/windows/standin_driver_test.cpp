@@ -20,6 +20,7 @@
 
 #include "driver/protocol.h"
 #include "standin-driver/standin_test_protocol.h"
+#include "tests/windows/driver_support.h"
 #include "volume/body_cipher.h"
 #include "volume/header.h"
 
@@ -55,17 +56,7 @@ class Handle {
 // build tree's Unix path is turned into a DOS path. By default the test
 // variant's.
 std::string DriverPath(const char* unixPath = VM_STANDIN_DRIVER_PATH) {
-  std::string path = unixPath;
-  using ToDos = WCHAR*(CDECL*)(const char*);
-  auto toDos = reinterpret_cast<ToDos>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_dos_file_name")));
-  if (toDos == nullptr) return path;
-  WCHAR* dos = toDos(path.c_str());
-  if (dos == nullptr) return path;
-  char buffer[MAX_PATH];
-  WideCharToMultiByte(CP_ACP, 0, dos, -1, buffer, sizeof buffer, nullptr, nullptr);
-  HeapFree(GetProcessHeap(), 0, dos);
-  return buffer;
+  return driver_support::DosPath(unixPath);
 }
 
 // Stops and deletes the service; a service left by an earlier run included.

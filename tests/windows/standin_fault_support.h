@@ -1,7 +1,7 @@
 // Support of the Wine tests that put the stand-in driver under faults and
-// under load: the driver installed from the program's folder for the whole
-// test program, volumes sealed with a test password, the driver's test log
-// and injected failures, and sector I/O through a drive letter.
+// under load (the driver is installed by driver_support.h): volumes sealed
+// with a test password, the driver's test log and injected failures, and
+// sector I/O through a drive letter.
 #pragma once
 #include <gtest/gtest.h>
 #include <stdint.h>
@@ -17,6 +17,7 @@
 #include "driver/service.h"
 #include "driver/win32_port.h"
 #include "standin-driver/standin_test_protocol.h"
+#include "tests/windows/driver_support.h"
 #include "volume/body_cipher.h"
 #include "volume/header.h"
 
@@ -25,41 +26,7 @@ namespace standin_fault {
 inline constexpr uint32_t kSector = 512;
 inline const std::string kPassword = "stand-in fault password";
 
-inline std::string TempFolder(const char* name) {
-  char buffer[MAX_PATH];
-  const DWORD length = GetTempPathA(sizeof buffer, buffer);
-  std::string folder = std::string(buffer, length) + name;
-  CreateDirectoryA(folder.c_str(), nullptr);
-  return folder;
-}
-
-// The built driver in the DOS form Wine gives the build tree's Unix path.
-inline std::string BuiltDriverPath() {
-  using ToDos = WCHAR*(CDECL*)(const char*);
-  auto toDos = reinterpret_cast<ToDos>(reinterpret_cast<void*>(
-      GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_dos_file_name")));
-  if (toDos == nullptr) return VM_STANDIN_DRIVER_PATH;
-  WCHAR* dos = toDos(VM_STANDIN_DRIVER_PATH);
-  if (dos == nullptr) return VM_STANDIN_DRIVER_PATH;
-  char buffer[MAX_PATH];
-  WideCharToMultiByte(CP_ACP, 0, dos, -1, buffer, sizeof buffer, nullptr, nullptr);
-  HeapFree(GetProcessHeap(), 0, dos);
-  return buffer;
-}
-
-// The driver runs for the whole test program, installed as the program
-// installs it: from the current directory, which holds the driver file.
-class DriverEnvironment : public testing::Environment {
- public:
-  void SetUp() override {
-    RemoveDriver(SystemServicePort());
-    const std::string folder = TempFolder("vm-standin-fault-program");
-    CopyFileA(BuiltDriverPath().c_str(), (folder + "\\velmorcrypt.sys").c_str(), FALSE);
-    ASSERT_TRUE(SetCurrentDirectoryA(folder.c_str()));
-    ASSERT_TRUE(InstallDriver(SystemDriverPort(), SystemServicePort()));
-  }
-  void TearDown() override { RemoveDriver(SystemServicePort()); }
-};
+using driver_support::TempFolder;
 
 inline uint32_t StandinControl(const StandinTestRequest& request, void* out, uint32_t outSize,
                                DWORD* returned) {

@@ -22,7 +22,10 @@ using namespace standin_fault;
 constexpr int32_t kStatusAccessDenied = static_cast<int32_t>(0xC0000022);
 constexpr int32_t kStatusDeviceBusy = static_cast<int32_t>(0x80000011);
 
-testing::Environment* const kEnvironment = testing::AddGlobalTestEnvironment(new DriverEnvironment);
+// The driver runs for the whole test program, installed as the program
+// installs it: from the current directory, which holds the driver file.
+testing::Environment* const kEnvironment = testing::AddGlobalTestEnvironment(
+    new driver_support::InstalledDriver("vm-standin-fault-program"));
 
 // The requests of a log that a test can refuse: one per major function and
 // control code, in the order they first came; closes and clean-ups are

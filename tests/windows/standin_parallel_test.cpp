@@ -30,7 +30,10 @@ constexpr uint32_t kBodySectors = 512;
 // blocks is exact while the driver serves all threads at once.
 constexpr uint32_t kBlockSectors = 8;
 
-testing::Environment* const kEnvironment = testing::AddGlobalTestEnvironment(new DriverEnvironment);
+// The driver runs for the whole test program, installed as the program
+// installs it: from the current directory, which holds the driver file.
+testing::Environment* const kEnvironment = testing::AddGlobalTestEnvironment(
+    new driver_support::InstalledDriver("vm-standin-fault-program"));
 
 TEST(StandinParallel, ThreadsReadAndWriteSeveralVolumesAtOnce) {
   uint32_t session = 0;
