@@ -50,6 +50,9 @@ class MainWindow : public Dialog {
   int ActivePage() const { return holder_.ActiveIndex(); }
   HWND PageWindow(int index) const { return holder_.Page(index); }
   const TrayIcon& Tray() const { return tray_; }
+  // The file system the Create page's creations write to; the system's
+  // unless replaced.
+  void SetCreationFileSystem(FileSystem& files) { createPage_.SetFileSystem(files); }
 
  protected:
   bool ProcessWindowMessage(const WindowMessage& m, LRESULT& result) override;

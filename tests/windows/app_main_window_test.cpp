@@ -249,6 +249,8 @@ TEST_F(MainWindowTest, ExitWithRememberMountedDrivesOffClearsTheList) {
 TEST_F(MainWindowTest, ExitDuringACreationCancelsItBeforeTheWindowGoes) {
   const std::string volume = frame_test::TempFile("vm-frame-exit-creating.vmv");
   DeleteFileA(volume.c_str());
+  test_support::SlowFileSystem slowFiles;
+  window_.SetCreationFileSystem(slowFiles);
   Open();
   const HWND page = window_.PageWindow(kCreatePage);
   test_support::SetItemText(page, IDC_CREATE_VOLUME_PATH, volume);

@@ -36,42 +36,6 @@ uint64_t FileSize(const std::string& path) {
   return (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
 }
 
-// The system's files, whose writes after the first two megabytes each take a
-// tenth of a second: a creation of 300 MB then runs for half a minute, so a
-// cancellation always arrives while it runs, however fast the disk.
-class SlowFileSystem : public FileSystem {
- public:
-  std::unique_ptr<File> Open(const std::string& path, OpenMode mode) override {
-    std::unique_ptr<File> file = SystemFileSystem().Open(path, mode);
-    if (!file) return file;
-    return std::make_unique<SlowFile>(std::move(file));
-  }
-  bool Remove(const std::string& path) override { return SystemFileSystem().Remove(path); }
-  bool FreeSpace(const std::string& path, uint64_t* bytes) override {
-    return SystemFileSystem().FreeSpace(path, bytes);
-  }
-
- private:
-  class SlowFile : public File {
-   public:
-    explicit SlowFile(std::unique_ptr<File> file) : file_(std::move(file)) {}
-    bool ReadAt(uint64_t offset, void* data, uint32_t size) override {
-      return file_->ReadAt(offset, data, size);
-    }
-    bool WriteAt(uint64_t offset, const void* data, uint32_t size) override {
-      if (++writes_ > 2) Sleep(100);
-      return file_->WriteAt(offset, data, size);
-    }
-    bool Size(uint64_t* size) override { return file_->Size(size); }
-    bool SetSize(uint64_t size) override { return file_->SetSize(size); }
-    bool Flush() override { return file_->Flush(); }
-
-   private:
-    std::unique_ptr<File> file_;
-    int writes_ = 0;
-  };
-};
-
 class CreatePageTest : public testing::Test {
  protected:
   static void SetUpTestSuite() { InitControls(); }
@@ -200,7 +164,7 @@ TEST_F(CreatePageTest, CreatesTheVolumeAndHeaderThenClearsTheFields) {
 }
 
 TEST_F(CreatePageTest, RunsOnAWorkerWithTheButtonDisabledAndCancelsWithoutFiles) {
-  SlowFileSystem slowFiles;
+  test_support::SlowFileSystem slowFiles;
   page.SetFileSystem(slowFiles);
   const std::string volume = folder + "cancelled.vmv";
   DeleteFileA(volume.c_str());
