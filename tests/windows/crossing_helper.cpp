@@ -57,11 +57,7 @@ int main(int argc, char** argv) {
     return 2;
   }
   const bool toDrive = strcmp(argv[1], "write") == 0;
-  RemoveDriver(SystemServicePort());
-  const std::string folder = TempFolder("vm-crossing-program");
-  CopyFileA(BuiltDriverPath().c_str(), (folder + "\\velmorcrypt.sys").c_str(), FALSE);
-  if (!SetCurrentDirectoryA(folder.c_str()) ||
-      !InstallDriver(SystemDriverPort(), SystemServicePort())) {
+  if (!driver_support::InstallFromProgramFolder("vm-crossing-program")) {
     return Fail("the stand-in driver could not be installed");
   }
 
