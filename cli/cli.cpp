@@ -255,6 +255,26 @@ int UsageError(const CliStreams& io, const std::string& command, const std::stri
   return kExitUsage;
 }
 
+// Parses the command line of `command`; false when the command ends there,
+// with `*code` set: a line it cannot understand, or --help, which shows
+// `usage`.
+bool ParseCommand(const std::vector<std::string>& args, const CliStreams& io,
+                  const std::string& command, const char* usage,
+                  const std::vector<std::string>& valueOptions,
+                  const std::vector<std::string>& flagOptions, Arguments* parsed, int* code) {
+  const std::string error = Parse(args, valueOptions, flagOptions, parsed);
+  if (!error.empty()) {
+    *code = UsageError(io, command, error);
+    return false;
+  }
+  if (parsed->help) {
+    fputs(usage, io.out);
+    *code = kExitSuccess;
+    return false;
+  }
+  return true;
+}
+
 // Where the passwords come from: standard input, one per line, or the
 // terminal without echo.
 class SecretSource {
@@ -348,12 +368,10 @@ int ParseAlgorithm(const std::string& name) {
 int Create(const std::vector<std::string>& args, const CliStreams& io, FileSystem& fileSystem,
            const std::atomic<bool>* cancel) {
   Arguments parsed;
-  const std::string error =
-      Parse(args, {"--size", "--algorithm", "--header"}, {"--force"}, &parsed);
-  if (!error.empty()) return UsageError(io, "create", error);
-  if (parsed.help) {
-    fputs(kCreateUsage, io.out);
-    return kExitSuccess;
+  int code = kExitSuccess;
+  if (!ParseCommand(args, io, "create", kCreateUsage, {"--size", "--algorithm", "--header"},
+                    {"--force"}, &parsed, &code)) {
+    return code;
   }
   if (parsed.positional.size() != 1) return UsageError(io, "create", "name one volume file");
   if (parsed.values.count("--size") == 0) return UsageError(io, "create", "--size is required");
@@ -392,11 +410,9 @@ int Create(const std::vector<std::string>& args, const CliStreams& io, FileSyste
 
 int Passwd(const std::vector<std::string>& args, const CliStreams& io, FileSystem& fileSystem) {
   Arguments parsed;
-  const std::string error = Parse(args, {}, {}, &parsed);
-  if (!error.empty()) return UsageError(io, "passwd", error);
-  if (parsed.help) {
-    fputs(kPasswdUsage, io.out);
-    return kExitSuccess;
+  int code = kExitSuccess;
+  if (!ParseCommand(args, io, "passwd", kPasswdUsage, {}, {}, &parsed, &code)) {
+    return code;
   }
   if (parsed.positional.size() != 1) return UsageError(io, "passwd", "name one file");
   const SecretSource secrets(io, parsed.passwordStdin);
@@ -496,11 +512,9 @@ void PrintInfoJson(FILE* out, const VolumeInfo& info, const std::string& headerF
 
 int Info(const std::vector<std::string>& args, const CliStreams& io, FileSystem& fileSystem) {
   Arguments parsed;
-  const std::string error = Parse(args, {"--header"}, {"--json"}, &parsed);
-  if (!error.empty()) return UsageError(io, "info", error);
-  if (parsed.help) {
-    fputs(kInfoUsage, io.out);
-    return kExitSuccess;
+  int code = kExitSuccess;
+  if (!ParseCommand(args, io, "info", kInfoUsage, {"--header"}, {"--json"}, &parsed, &code)) {
+    return code;
   }
   if (parsed.positional.size() != 1) return UsageError(io, "info", "name one volume file");
   const SecretSource secrets(io, parsed.passwordStdin);
@@ -542,11 +556,10 @@ int HeaderCopy(const std::vector<std::string>& args, const CliStreams& io, FileS
                bool restore) {
   const std::string command = args[0];
   Arguments parsed;
-  const std::string error = Parse(args, {"--header"}, {"--force"}, &parsed);
-  if (!error.empty()) return UsageError(io, command, error);
-  if (parsed.help) {
-    fputs(restore ? kRestoreHeaderUsage : kBackupHeaderUsage, io.out);
-    return kExitSuccess;
+  int code = kExitSuccess;
+  if (!ParseCommand(args, io, command, restore ? kRestoreHeaderUsage : kBackupHeaderUsage,
+                    {"--header"}, {"--force"}, &parsed, &code)) {
+    return code;
   }
   if (parsed.positional.size() != 2) {
     return UsageError(io, command, "name one volume file and one header backup file");
@@ -568,11 +581,9 @@ int HeaderCopy(const std::vector<std::string>& args, const CliStreams& io, FileS
 
 int Benchmark(const std::vector<std::string>& args, const CliStreams& io) {
   Arguments parsed;
-  const std::string error = Parse(args, {}, {}, &parsed);
-  if (!error.empty()) return UsageError(io, "benchmark", error);
-  if (parsed.help) {
-    fputs(kBenchmarkUsage, io.out);
-    return kExitSuccess;
+  int code = kExitSuccess;
+  if (!ParseCommand(args, io, "benchmark", kBenchmarkUsage, {}, {}, &parsed, &code)) {
+    return code;
   }
   if (!parsed.positional.empty()) return UsageError(io, "benchmark", "takes no arguments");
   // A quarter of a second per speed figure: about three seconds in all.
@@ -582,12 +593,10 @@ int Benchmark(const std::vector<std::string>& args, const CliStreams& io) {
 
 int Mount(const std::vector<std::string>& args, const CliStreams& io, FileSystem& fileSystem) {
   Arguments parsed;
-  const std::string error =
-      Parse(args, {"--header", "--files"}, {"--read-only", "--foreground"}, &parsed);
-  if (!error.empty()) return UsageError(io, "mount", error);
-  if (parsed.help) {
-    fputs(kMountUsage, io.out);
-    return kExitSuccess;
+  int code = kExitSuccess;
+  if (!ParseCommand(args, io, "mount", kMountUsage, {"--header", "--files"},
+                    {"--read-only", "--foreground"}, &parsed, &code)) {
+    return code;
   }
   if (parsed.positional.size() != 2) {
     return UsageError(io, "mount", "name one volume file and one mount point");
@@ -610,11 +619,9 @@ int Mount(const std::vector<std::string>& args, const CliStreams& io, FileSystem
 
 int Unmount(const std::vector<std::string>& args, const CliStreams& io) {
   Arguments parsed;
-  const std::string error = Parse(args, {}, {}, &parsed);
-  if (!error.empty()) return UsageError(io, "unmount", error);
-  if (parsed.help) {
-    fputs(kUnmountUsage, io.out);
-    return kExitSuccess;
+  int code = kExitSuccess;
+  if (!ParseCommand(args, io, "unmount", kUnmountUsage, {}, {}, &parsed, &code)) {
+    return code;
   }
   if (parsed.positional.size() != 1) return UsageError(io, "unmount", "name one mount point");
   return RunUnmount(parsed.positional[0], io);
