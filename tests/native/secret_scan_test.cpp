@@ -11,6 +11,7 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <initializer_list>
 #include <iostream>
 #include <random>
 #include <sstream>
@@ -154,6 +155,21 @@ class SecretScanTest : public ::testing::Test {
     return bytes;
   }
 
+  // The tool's standard input: a pipe that holds one line per secret, as
+  // --password-stdin reads them; null when the pipe cannot be made.
+  static FILE* SecretLines(std::initializer_list<const MaskedSecret*> secrets) {
+    int ends[2];
+    if (pipe(ends) != 0) return nullptr;
+    for (const MaskedSecret* secret : secrets) {
+      std::string line = secret->Reveal();
+      line += '\n';
+      EXPECT_EQ(write(ends[1], line.data(), line.size()), static_cast<ssize_t>(line.size()));
+      Wipe(line);
+    }
+    close(ends[1]);
+    return fdopen(ends[0], "r");
+  }
+
   RandomSource previous_;
   std::random_device device_;
 };
@@ -279,16 +295,7 @@ TEST_F(SecretScanTest, NothingLeftAfterTheToolChangesAPassword) {
   TempFolder folder;
   const std::string path = folder.File("scan.vmv");
   WriteWholeFile(path, SealedVolume(oldPassword));
-  int ends[2];
-  ASSERT_EQ(pipe(ends), 0);
-  for (const MaskedSecret* secret : {&oldPassword, &newPassword, &newPassword}) {
-    std::string line = secret->Reveal();
-    line += '\n';
-    ASSERT_EQ(write(ends[1], line.data(), line.size()), static_cast<ssize_t>(line.size()));
-    Wipe(line);
-  }
-  close(ends[1]);
-  FILE* in = fdopen(ends[0], "r");
+  FILE* in = SecretLines({&oldPassword, &newPassword, &newPassword});
   FILE* out = fopen("/dev/null", "w");
   ASSERT_TRUE(in && out);
   EXPECT_EQ(
@@ -318,13 +325,7 @@ TEST_F(SecretScanTest, NothingLeftAfterTheToolsMountEnds) {
   const std::string disk = mountPoint + "/volume";
   WriteWholeFile(path, SealedVolume(password));
   mkdir(mountPoint.c_str(), 0700);
-  int ends[2];
-  ASSERT_EQ(pipe(ends), 0);
-  std::string line = password.Reveal() + '\n';
-  ASSERT_EQ(write(ends[1], line.data(), line.size()), static_cast<ssize_t>(line.size()));
-  Wipe(line);
-  close(ends[1]);
-  FILE* in = fdopen(ends[0], "r");
+  FILE* in = SecretLines({&password});
   FILE* out = fopen("/dev/null", "w");
   ASSERT_TRUE(in && out);
   int code = -1;
