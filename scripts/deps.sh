@@ -12,6 +12,11 @@ done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "Installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
+  # Two checkouts set up at once wait for each other rather than fail on
+  # apt's lock.
+  exec 9>/var/lock/velmorcrypt-deps.lock
+  flock 9
   apt-get update -q
-  apt-get install -y -q --no-install-recommends "${missing[@]}"
+  apt-get install -y -q --no-install-recommends -o DPkg::Lock::Timeout=600 "${missing[@]}"
+  exec 9>&-
 fi
