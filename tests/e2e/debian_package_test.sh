@@ -9,18 +9,7 @@
 set -euo pipefail
 deb=$(realpath "$1")
 version=$2
-passed=0 failed=0
-check() {
-  local what=$1
-  shift
-  if "$@" >/dev/null 2>&1; then
-    echo "ok   $what"
-    passed=$((passed + 1))
-  else
-    echo "FAIL $what"
-    failed=$((failed + 1))
-  fi
-}
+source "$(dirname "$0")/check_support.sh"
 field() { dpkg-deb --field "$deb" "$1"; }
 contents=$(dpkg-deb --contents "$deb")
 has_file() { grep -q " \./$1\$" <<<"$contents"; }
@@ -82,5 +71,4 @@ if unshare -m sh -c "mount -t tmpfs none '$scratch/root' && umount '$scratch/roo
 else
   echo "no throw-away root here (an overlay needs root and mount namespaces): the contents above stand for the install"
 fi
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+summary
