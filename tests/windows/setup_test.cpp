@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <string>
+#include <utility>
 
 #include "tests/windows/app_frame_support.h"
 
@@ -44,18 +45,15 @@ bool KeyExists(HKEY root, const char* key) {
   RegCloseKey(opened);
   return true;
 }
-std::string ReadString(HKEY root, const char* key, const char* name) {
+// A string value of HKLM, or a number as its digits; "" when missing.
+std::string Value(const std::string& key, const char* name) {
   char value[1024] = {};
-  DWORD size = sizeof value;
-  if (RegGetValueA(root, key, name, RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS) {
+  DWORD size = sizeof value, type = 0;
+  if (RegGetValueA(HKEY_LOCAL_MACHINE, key.c_str(), name, RRF_RT_REG_SZ | RRF_RT_REG_DWORD, &type,
+                   value, &size) != ERROR_SUCCESS) {
     return "";
   }
-  return value;
-}
-DWORD ReadDword(const char* key, const char* name) {
-  DWORD value = 0, size = sizeof value;
-  RegGetValueA(HKEY_LOCAL_MACHINE, key, name, RRF_RT_REG_DWORD, nullptr, &value, &size);
-  return value;
+  return type == REG_DWORD ? std::to_string(*reinterpret_cast<DWORD*>(value)) : value;
 }
 
 // The entries in Apps & Features that are ours.
@@ -67,8 +65,8 @@ int OurUninstallEntries() {
   int count = 0;
   char name[256];
   for (DWORD i = 0; RegEnumKeyA(root, i, name, sizeof name) == ERROR_SUCCESS; ++i) {
-    const std::string key = std::string(kUninstallRoot) + "\\" + name;
-    if (ReadString(HKEY_LOCAL_MACHINE, key.c_str(), "DisplayName") == "Velmorcrypt Vozeri") ++count;
+    count +=
+        Value(std::string(kUninstallRoot) + "\\" + name, "DisplayName") == "Velmorcrypt Vozeri";
   }
   RegCloseKey(root);
   return count;
@@ -123,29 +121,23 @@ void ExpectInstalled() {
   for (const char* file : kFiles) EXPECT_TRUE(Exists(InFolder(file))) << file;
   EXPECT_TRUE(Exists(kShortcut));
   EXPECT_EQ(OurUninstallEntries(), 1);
-  EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayVersion"), g_version);
-  EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, "Publisher"), "Kestrane");
-  EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, "DisplayIcon"),
-            InFolder("velmorcrypt.exe") + ",0");
-  EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, "InstallLocation"), g_folder);
-  EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kUninstallKey, "UninstallString"),
-            Quoted(InFolder("uninstall.exe")));
+  const std::pair<const char*, std::string> entry[] = {
+      {"DisplayName", "Velmorcrypt Vozeri"},
+      {"DisplayVersion", g_version},
+      {"Publisher", "Kestrane"},
+      {"DisplayIcon", InFolder("velmorcrypt.exe") + ",0"},
+      {"InstallLocation", g_folder},
+      {"UninstallString", Quoted(InFolder("uninstall.exe"))}};
+  for (const auto& [name, expected] : entry) EXPECT_EQ(Value(kUninstallKey, name), expected);
   // In kilobytes: the program alone is over a megabyte.
-  EXPECT_GT(ReadDword(kUninstallKey, "EstimatedSize"), 1024u);
+  EXPECT_GT(std::stoul("0" + Value(kUninstallKey, "EstimatedSize")), 1024u);
 }
 
 void ExpectNothingLeft() {
   EXPECT_FALSE(Exists(g_folder));
   EXPECT_FALSE(Exists(kShortcut));
   EXPECT_EQ(OurUninstallEntries(), 0);
-  EXPECT_FALSE(KeyExists(HKEY_LOCAL_MACHINE, kServiceKey));
   EXPECT_FALSE(frame_test::DriverServiceExists());
-}
-
-void WriteAutoDismount() {
-  const DWORD minutes = 5;
-  RegSetKeyValueA(HKEY_LOCAL_MACHINE, kSettingsRoot, "AutoDismount", REG_DWORD, &minutes,
-                  sizeof minutes);
 }
 
 bool DriverAnswers() {
@@ -180,7 +172,7 @@ TEST(Setup, InstalledProgramLoadsTheDriverFromItsFolderAndBlocksSetup) {
   ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                              &startup, &program));
   EXPECT_TRUE(WaitFor(DriverAnswers));
-  EXPECT_EQ(ReadString(HKEY_LOCAL_MACHINE, kServiceKey, "ImagePath"), InFolder("velmorcrypt.sys"));
+  EXPECT_EQ(Value(kServiceKey, "ImagePath"), InFolder("velmorcrypt.sys"));
 
   EXPECT_EQ(RunToEnd(Quoted(g_setup) + " /S"), kRefused);
   std::string box;
@@ -210,7 +202,8 @@ TEST(Setup, UninstallRefusesWhileAVolumeIsMounted) {
 
 TEST(Setup, UninstallRemovesEverythingAndTheLeftServiceButKeepsSettings) {
   frame_test::WriteDword(frame_test::kSettingsKey, "ExploreDrivesAfterMounting", 1);
-  WriteAutoDismount();
+  const DWORD minutes = 5;
+  RegSetKeyValueA(HKEY_LOCAL_MACHINE, kSettingsRoot, "AutoDismount", REG_DWORD, &minutes, 4);
   ASSERT_TRUE(frame_test::DriverServiceExists());
   EXPECT_TRUE(UninstallSilently());
   ExpectNothingLeft();
