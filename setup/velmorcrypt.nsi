@@ -49,6 +49,10 @@ InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
 Icon "../resources/art/app.ico"
 UninstallIcon "../resources/art/app.ico"
 LicenseData "${STAGE}/LICENSE"
+BrandingText "${PRODUCT} ${VERSION}"
+XPStyle on
+InstallColors /windows
+SpaceTexts none
 ShowInstDetails show
 ShowUninstDetails show
 !finalize '"${SIGN}" "%1"'
@@ -66,7 +70,9 @@ Page license
 Page directory
 Page instfiles
 UninstPage uninstConfirm
-UninstPage components
+PageEx un.components
+  ComponentText "${PRODUCT} is removed. Tick Your settings to remove your options, recently mounted volumes, last folders and the idle timeout too; otherwise they stay."
+PageExEnd
 UninstPage instfiles
 
 ; Shows why setup cannot go on and ends it with exit code 2.
@@ -171,6 +177,14 @@ Section "${PRODUCT}"
   ${EndIf}
 
   SetOutPath "$INSTDIR"
+  ; The kernel loads the driver from this folder: only administrators and
+  ; the system may change it, wherever /D= puts it (a new folder under C:\
+  ; would otherwise let every user write there).
+  nsExec::ExecToLog '"$SYSDIR\icacls.exe" "$INSTDIR" /inheritance:r /grant:r *S-1-5-32-544:(OI)(CI)F *S-1-5-18:(OI)(CI)F *S-1-5-32-545:(OI)(CI)RX'
+  Pop $0
+  ${If} $0 != 0
+    !insertmacro Refuse "Setup could not limit the rights on $INSTDIR to administrators (icacls: $0)."
+  ${EndIf}
   File "${STAGE}/velmorcrypt.exe"
   File "${STAGE}/velmorcrypt.sys"
   File "${STAGE}/Velmorcrypt.chm"
@@ -213,7 +227,7 @@ Section "un.${PRODUCT}"
   DeleteRegKey HKLM "${UNINSTALL_KEY}"
 SectionEnd
 
-Section /o "un.Your settings (options, recent volumes, folders, idle timeout)" SettingsSection
+Section /o "un.Your settings" SettingsSection
   SetRegView 64
   DeleteRegKey HKCU "${SETTINGS_KEY}"
   DeleteRegKey /ifempty HKCU "Software\Kestrane"
