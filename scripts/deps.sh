@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(cmake make g++ googletest libgtest-dev libgmock-dev libbenchmark-dev libssl-dev
   clang libclang-rt-dev clang-format mingw-w64 wine wine64 xvfb xauth x11-utils imagemagick xdotool zip unzip strace
   pkg-config libfuse3-dev fuse3 mtools dosfstools e2fsprogs fuse2fs attr groff-base jq
-  fonts-wine fp-utils python3)
+  fonts-wine fp-utils python3 nsis osslsigncode openssl lintian dpkg-dev fakeroot)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -2,7 +2,7 @@
 # Builds the command-line tool (native, release) and installs it with its
 # manual page and bash completion under PREFIX (default ~/.local):
 #   PREFIX/bin/velmorcrypt-cli
-#   PREFIX/share/man/man1/velmorcrypt-cli.1
+#   PREFIX/share/man/man1/velmorcrypt-cli.1.gz
 #   PREFIX/share/bash-completion/completions/velmorcrypt-cli
 # Usage: scripts/install-cli.sh [PREFIX]
 set -euo pipefail

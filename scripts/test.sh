@@ -9,7 +9,11 @@
 #      help file, the end-to-end journey and the screenshots with their
 #      artwork check at 96, 120, 144 and 192 DPI and with a larger dialog
 #      font (build/windows/screenshots/; scripts/screenshots.sh copies them
-#      for the README).
+#      for the README);
+#   5. the release (scripts/release.sh): every shipped file's signature, the
+#      setup program installed, run and uninstalled under Wine in a fresh
+#      prefix, and the Debian package (lintian, install and remove in a
+#      throw-away root).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
@@ -31,4 +35,8 @@ scripts/fuzz.sh
 echo "== windows (Wine)"
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$jobs"
-xvfb-run -a -s "-screen 0 1024x768x24" ctest --preset windows
+xvfb-run -a -s "-screen 0 1024x768x24" ctest --preset windows -LE release
+
+echo "== release (signatures, the setup program under Wine, the Debian package)"
+scripts/release.sh
+ctest --preset windows -L release

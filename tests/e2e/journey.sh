@@ -13,29 +13,8 @@ mkdir -p "$out_dir"
 rm -f "$out_dir"/journey-*.png
 
 work=$build_dir/e2e-journey
-export WINEPREFIX=$work/wineprefix WINEARCH=win64 WINEDEBUG=-all
-export WINEDLLOVERRIDES=mscoree,mshtml=
-[ -d "$WINEPREFIX" ] && wineserver -k 2>/dev/null || true
-rm -rf "$work"
+source "$(dirname "$0")/fresh_session.sh"
 mkdir -p "$work/data"
-
-display_file=$(mktemp)
-Xvfb -displayfd 9 -screen 0 1024x768x24 -nolisten tcp 9>"$display_file" >/dev/null 2>&1 &
-xvfb_pid=$!
-cleanup() {
-  wineserver -k 2>/dev/null || true
-  kill "$xvfb_pid" 2>/dev/null || true
-  rm -f "$display_file"
-}
-trap cleanup EXIT
-for _ in $(seq 100); do [ -s "$display_file" ] && break; sleep 0.1; done
-[ -s "$display_file" ] || { echo "Xvfb did not start" >&2; exit 1; }
-export DISPLAY=:$(head -n1 "$display_file")
-for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
-
-echo "making a fresh Wine prefix"
-wineboot -i >/dev/null 2>&1 || true
-wineserver -w
 (setsid wineserver -p >/dev/null 2>&1 &)
 
 # journey.exe waits at most 60 s for any one step; a silence of 150 s, or a
