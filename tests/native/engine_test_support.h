@@ -4,6 +4,7 @@
 #pragma once
 #include <gtest/gtest.h>
 #include <stdint.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -16,13 +17,15 @@
 #include "platform/file.h"
 
 // A fresh folder under the platform's temporary folder, named after the
-// running test, removed with everything in it at the end.
+// running test and the process (two checkouts may run the same test at
+// once), removed with everything in it at the end.
 class TempFolder {
  public:
   TempFolder() {
     const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
     path_ = std::filesystem::temp_directory_path() /
-            (std::string("vm-") + test->test_suite_name() + "-" + test->name());
+            (std::string("vm-") + test->test_suite_name() + "-" + test->name() + "-" +
+             std::to_string(getpid()));
     std::filesystem::remove_all(path_);
     std::filesystem::create_directories(path_);
   }
