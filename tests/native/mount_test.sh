@@ -11,7 +11,7 @@
 #   mount_test.sh CLI
 # Needs /dev/fuse; the table and most faults need root (loop devices).
 set -euo pipefail
-cli=$1
+cli=$(realpath "$1")
 dir=$(realpath "$(mktemp -d)")
 cleanup() {
   for m in $(findmnt -rn -o TARGET | grep -E "^$dir/|velmorcrypt-disk-" | sort -r); do umount -l "$m" 2>/dev/null || true; done
@@ -104,10 +104,10 @@ echo "mount_test.sh: the table over file systems"
 # fio's verified writes (several jobs, sizes that are no multiple of a
 # sector) on the disk and on a large file in the folder, verified again from
 # a new mount.
-fio_run() { # fio_run FILE SIZE [--verify_only]
-  fio --name=verified --filename="$1" --size="$2" --numjobs=3 --offset_increment="$2" \
+fio_run() { # fio_run FILE SIZE [--verify_only]; fio keeps its verify state in the current folder
+  (cd "$dir" && fio --name=verified --filename="$1" --size="$2" --numjobs=3 --offset_increment="$2" \
     --rw=randwrite --bsrange=1000-70000 --bs_unaligned=1 --ioengine=psync --verify=crc32c \
-    --do_verify=1 --group_reporting "${@:3}" >"$dir/err" 2>&1
+    --do_verify=1 --group_reporting "${@:3}" >"$dir/err" 2>&1)
 }
 vm create "$dir/fio.vmv" --size 48 --filesystem ext4
 vm mount "$dir/fio.vmv" "$dir/m" --disk
