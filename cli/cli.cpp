@@ -10,10 +10,10 @@
 
 #include "cli/benchmark.h"
 #include "cli/header_copy.h"
-#include "cli/mount.h"
 #include "cli/terminal.h"
 #include "cli/volume_info.h"
 #include "crypto/wipe.h"
+#include "linux-mount/mount.h"
 #include "volume/change_password.h"
 #include "volume/create_volume.h"
 #include "volume/header.h"
@@ -22,12 +22,22 @@ namespace {
 
 constexpr char kProgram[] = "velmorcrypt-cli";
 
+// A new volume's file system: exFAT on Linux, which Windows, macOS and
+// Linux all read and write without extra software and which holds files of
+// any size; on Windows the drive is formatted after its first mount.
+#if defined(__linux__)
+constexpr char kDefaultFileSystem[] = "exfat";
+#else
+constexpr char kDefaultFileSystem[] = "none";
+#endif
+
 constexpr char kUsage[] =
     "Usage: velmorcrypt-cli COMMAND [OPTIONS]\n"
     "\n"
     "Commands:\n"
-    "  create VOLUME --size MB [--algorithm NAME] [--header FILE.ehb] [--force]\n"
-    "                     create a volume\n"
+    "  create VOLUME --size MB [--algorithm NAME] [--filesystem TYPE]\n"
+    "        [--header FILE.ehb] [--force]\n"
+    "                     create a volume, formatted (Linux)\n"
     "  passwd FILE        change the password of a volume or an external header block\n"
     "  info VOLUME [--header FILE.ehb] [--json]\n"
     "                     show a volume's algorithm, header placement and body size\n"
@@ -35,10 +45,10 @@ constexpr char kUsage[] =
     "                     save the volume's sealed header to FILE\n"
     "  restore-header VOLUME FILE [--header FILE.ehb] [--force]\n"
     "                     write a saved header back; it brings back its old password\n"
-    "  mount VOLUME MOUNTPOINT [--header FILE.ehb] [--read-only] [--foreground]\n"
-    "        [--files FOLDER]\n"
-    "                     serve the volume's disk as MOUNTPOINT/volume (Linux)\n"
-    "  unmount MOUNTPOINT flush the volume and end its mount (Linux)\n"
+    "  mount VOLUME FOLDER [--header FILE.ehb] [--read-only] [--foreground]\n"
+    "        [--disk] [--fuse]\n"
+    "                     show the volume's files in FOLDER (Linux)\n"
+    "  unmount FOLDER     flush the volume and end its mount (Linux)\n"
     "  benchmark          time each algorithm's key derivation and sector encryption\n"
     "\n"
     "Options:\n"
@@ -54,9 +64,19 @@ constexpr char kCreateUsage[] =
     "file or, with --header, in a separate external header block file.\n"
     "Asks for the password twice.\n"
     "\n"
+    "On Linux the new volume comes out formatted: the file system is made by\n"
+    "Debian's mkfs tool in memory and written into the volume encrypted.\n"
+    "\n"
     "Options:\n"
     "  --size MB          body size in megabytes of 1048576 bytes (required)\n"
     "  --algorithm NAME   aes-128 (default), aes-256, blowfish-128 or blowfish-448\n"
+    "  --filesystem TYPE  exfat (default on Linux), fat, ntfs, ext4 or none.\n"
+    "                     exFAT is the default because Windows, macOS and Linux\n"
+    "                     all read and write it without extra software and it\n"
+    "                     holds files of any size (FAT stops at 4 GiB; NTFS needs\n"
+    "                     ntfs-3g or ntfs3 on Linux; ext4 is Linux's alone).\n"
+    "                     exFAT needs at least 3 MB. On Windows only none: the\n"
+    "                     drive is formatted after its first mount.\n"
     "  --header FILE.ehb  keep the header in this file instead\n"
     "  --force            replace files that exist\n"
     "  --password-stdin   read the password and its confirmation from standard\n"
@@ -143,28 +163,42 @@ constexpr char kBenchmarkUsage[] =
     "  --help             show this help\n";
 
 constexpr char kMountUsage[] =
-    "Usage: velmorcrypt-cli mount VOLUME MOUNTPOINT [OPTIONS]\n"
+    "Usage: velmorcrypt-cli mount VOLUME FOLDER [OPTIONS]\n"
     "\n"
-    "Opens the header of VOLUME with the password and serves the volume's\n"
-    "decrypted disk as the file MOUNTPOINT/volume (Linux, through FUSE): make a\n"
-    "file system on it, or open the one it holds. Returns once it is served;\n"
-    "'velmorcrypt-cli unmount MOUNTPOINT' ends it.\n"
+    "Opens the header of VOLUME with the password and shows the volume's files\n"
+    "in FOLDER, an empty folder (Linux). The decrypted disk is served through\n"
+    "FUSE in a private folder that other users cannot enter; libblkid tells\n"
+    "its file system, and who shows the files is decided in this order:\n"
+    "  - as root (also through sudo): the kernel's own driver (vfat, exfat,\n"
+    "    ntfs3, ext2/3/4, xfs, btrfs) on a loop device; FAT, exFAT and NTFS\n"
+    "    files then belong to the user who ran sudo;\n"
+    "  - otherwise, or where the kernel lacks the driver: fuse2fs (ext2/3/4),\n"
+    "    ntfs-3g (NTFS) or exfat-fuse (exFAT);\n"
+    "  - FAT without the kernel's vfat, which no FUSE server writes safely, and\n"
+    "    a file system nothing here serves: a message that says what to do.\n"
+    "A volume without a file system shows its disk as FOLDER/volume. Returns\n"
+    "once the files are shown; 'velmorcrypt-cli unmount FOLDER' ends it.\n"
     "\n"
     "Options:\n"
     "  --header FILE.ehb  the volume's external header block\n"
-    "  --read-only        open the volume file read-only; writes fail\n"
-    "  --foreground       serve in the foreground until unmounted (Ctrl+C unmounts)\n"
-    "  --files FOLDER     also show the disk's ext2/3/4 file system as FOLDER\n"
-    "                     (through fuse2fs, without root)\n"
+    "  --read-only        read-only all the way down: the file system, the disk\n"
+    "                     and the volume file\n"
+    "  --foreground       stay until unmounted (Ctrl+C unmounts)\n"
+    "  --disk             show the decrypted disk as FOLDER/volume instead (for\n"
+    "                     mkfs, fsck, mtools or a file system of another kind)\n"
+    "  --fuse             as root, show the files through the FUSE server even\n"
+    "                     where the kernel's driver could\n"
     "  --password-stdin   read the password from standard input\n"
     "  --help             show this help\n";
 
 constexpr char kUnmountUsage[] =
-    "Usage: velmorcrypt-cli unmount MOUNTPOINT\n"
+    "Usage: velmorcrypt-cli unmount FOLDER\n"
     "\n"
-    "Unmounts the folders that show the disk's files, flushes the volume mounted\n"
-    "on MOUNTPOINT to its file, ends the mount and waits until the volume file\n"
-    "is closed and the keys are wiped. Fails while a program still uses it.\n"
+    "Recognises the mount on FOLDER as a velmorcrypt volume's (by what the kernel\n"
+    "tells of it, never by names that others can set), unmounts the files'\n"
+    "view, detaches its loop device, flushes the volume to its file, ends the\n"
+    "disk's mount and waits until the volume file is closed and the keys are\n"
+    "wiped. Fails, leaving everything mounted, while a program uses the files.\n"
     "\n"
     "Options:\n"
     "  --help             show this help\n";
@@ -356,6 +390,24 @@ bool Exists(const CliStreams& io, FileSystem& fileSystem, const std::string& pat
   return true;
 }
 
+bool ParseNewFileSystem(const std::string& name, NewFileSystem* type) {
+  static const struct {
+    const char* name;
+    NewFileSystem type;
+  } kNames[] = {{"none", NewFileSystem::kNone},
+                {"fat", NewFileSystem::kFat},
+                {"exfat", NewFileSystem::kExfat},
+                {"ntfs", NewFileSystem::kNtfs},
+                {"ext4", NewFileSystem::kExt4}};
+  for (const auto& known : kNames) {
+    if (name == known.name) {
+      *type = known.type;
+      return true;
+    }
+  }
+  return false;
+}
+
 int ParseAlgorithm(const std::string& name) {
   for (int id = kAes128; id <= kBlowfish448; ++id) {
     std::string known = AlgorithmName(id);
@@ -369,8 +421,9 @@ int Create(const std::vector<std::string>& args, const CliStreams& io, FileSyste
            const std::atomic<bool>* cancel) {
   Arguments parsed;
   int code = kExitSuccess;
-  if (!ParseCommand(args, io, "create", kCreateUsage, {"--size", "--algorithm", "--header"},
-                    {"--force"}, &parsed, &code)) {
+  if (!ParseCommand(args, io, "create", kCreateUsage,
+                    {"--size", "--algorithm", "--header", "--filesystem"}, {"--force"}, &parsed,
+                    &code)) {
     return code;
   }
   if (parsed.positional.size() != 1) return UsageError(io, "create", "name one volume file");
@@ -389,6 +442,14 @@ int Create(const std::vector<std::string>& args, const CliStreams& io, FileSyste
                       "unknown algorithm '" + parsed.values["--algorithm"] +
                           "' (aes-128, aes-256, blowfish-128, blowfish-448)");
   }
+  const std::string fileSystemName =
+      parsed.values.count("--filesystem") ? parsed.values["--filesystem"] : kDefaultFileSystem;
+  NewFileSystem newFileSystem;
+  if (!ParseNewFileSystem(fileSystemName, &newFileSystem)) {
+    return UsageError(
+        io, "create",
+        "unknown file system '" + fileSystemName + "' (exfat, fat, ntfs, ext4, none)");
+  }
   // The desktop's save dialog asks before it replaces a file; here the
   // user says so up front.
   for (const std::string* path : {&input.volumePath, &input.headerPath}) {
@@ -399,12 +460,35 @@ int Create(const std::vector<std::string>& args, const CliStreams& io, FileSyste
   secrets.Read("Password: ", &input.password);
   secrets.Read("Confirm password: ", &input.confirmation);
 
+  // The file system is made first: a tool that fails leaves no volume.
+  int prepared = -1;
+  const bool sizeValid = input.sizeMb >= 1 && input.sizeMb <= kMaxVolumeSizeMb;
+  if (newFileSystem != NewFileSystem::kNone && sizeValid && input.password == input.confirmation) {
+    prepared = PrepareNewFileSystem(newFileSystem, uint64_t{input.sizeMb} * kMegabyte, io);
+    if (prepared < 0) {
+      WipeString(&input.password);
+      WipeString(&input.confirmation);
+      return kExitFailure;
+    }
+  }
   ProgressBar bar(io.err);
   const CreateVolumeOutcome result = CreateVolume(
       fileSystem, input, [&bar](uint32_t done, uint32_t total) { bar.Show(done, total); }, cancel);
+  bar.End();
+  int status = kExitSuccess;
+  if (prepared >= 0) {
+    status = result.outcome.success ? WriteNewFileSystem(prepared, fileSystem, input.volumePath,
+                                                         input.headerPath, input.password, io)
+                                    : (DiscardNewFileSystem(prepared), kExitSuccess);
+  }
   WipeString(&input.password);
   WipeString(&input.confirmation);
-  bar.End();
+  if (status != kExitSuccess) {
+    // Half a volume is none: its files go.
+    fileSystem.Remove(input.volumePath);
+    if (!input.headerPath.empty()) fileSystem.Remove(input.headerPath);
+    return status;
+  }
   return Finish(io, result.outcome);
 }
 
@@ -594,24 +678,25 @@ int Benchmark(const std::vector<std::string>& args, const CliStreams& io) {
 int Mount(const std::vector<std::string>& args, const CliStreams& io, FileSystem& fileSystem) {
   Arguments parsed;
   int code = kExitSuccess;
-  if (!ParseCommand(args, io, "mount", kMountUsage, {"--header", "--files"},
-                    {"--read-only", "--foreground"}, &parsed, &code)) {
+  if (!ParseCommand(args, io, "mount", kMountUsage, {"--header"},
+                    {"--read-only", "--foreground", "--disk", "--fuse"}, &parsed, &code)) {
     return code;
   }
   if (parsed.positional.size() != 2) {
-    return UsageError(io, "mount", "name one volume file and one mount point");
+    return UsageError(io, "mount", "name one volume file and one folder");
   }
   const SecretSource secrets(io, parsed.passwordStdin);
   if (!secrets.Available()) return NoTerminal(io, "mount");
   MountOptions options;
   options.volumePath = parsed.positional[0];
-  options.mountPoint = parsed.positional[1];
+  options.folder = parsed.positional[1];
   options.headerPath = parsed.values["--header"];
   options.readOnly = parsed.flags.count("--read-only") != 0;
   options.foreground = parsed.flags.count("--foreground") != 0;
-  options.filesFolder = parsed.values["--files"];
-  if (options.foreground && !options.filesFolder.empty()) {
-    return UsageError(io, "mount", "--files and --foreground do not go together");
+  options.disk = parsed.flags.count("--disk") != 0;
+  options.preferFuse = parsed.flags.count("--fuse") != 0;
+  if (options.disk && options.preferFuse) {
+    return UsageError(io, "mount", "--disk shows no files, so --fuse does not go with it");
   }
   return RunMount(options, io, fileSystem,
                   [&secrets](std::string* password) { secrets.Read("Password: ", password); });
@@ -623,7 +708,7 @@ int Unmount(const std::vector<std::string>& args, const CliStreams& io) {
   if (!ParseCommand(args, io, "unmount", kUnmountUsage, {}, {}, &parsed, &code)) {
     return code;
   }
-  if (parsed.positional.size() != 1) return UsageError(io, "unmount", "name one mount point");
+  if (parsed.positional.size() != 1) return UsageError(io, "unmount", "name one folder");
   return RunUnmount(parsed.positional[0], io);
 }
 

@@ -1,14 +1,14 @@
-// The mount commands where there is no FUSE: the program mounts volumes as
-// drive letters instead.
-#include "cli/mount.h"
+// The Linux mount's commands where there is no FUSE: the program mounts
+// volumes as drive letters instead, and Windows formats a drive after its
+// mount.
+#include "linux-mount/mount.h"
 
 namespace {
 
-int LinuxOnly(const CliStreams& io) {
-  fputs(
-      "velmorcrypt-cli: mount and unmount work on Linux only; on Windows the program mounts "
-      "volumes as drive letters\n",
-      io.err);
+int LinuxOnly(const CliStreams& io, const char* what) {
+  fprintf(io.err, "velmorcrypt-cli: %s works on Linux only; %s\n", what,
+          "on Windows the program mounts volumes as drive letters, and Windows formats a drive "
+          "after its first mount");
   return kExitFailure;
 }
 
@@ -16,7 +16,19 @@ int LinuxOnly(const CliStreams& io) {
 
 int RunMount(const MountOptions&, const CliStreams& io, FileSystem&,
              const std::function<void(std::string*)>&) {
-  return LinuxOnly(io);
+  return LinuxOnly(io, "mount");
 }
 
-int RunUnmount(const std::string&, const CliStreams& io) { return LinuxOnly(io); }
+int RunUnmount(const std::string&, const CliStreams& io) { return LinuxOnly(io, "unmount"); }
+
+int PrepareNewFileSystem(NewFileSystem, uint64_t, const CliStreams& io) {
+  LinuxOnly(io, "--filesystem");
+  return -1;
+}
+
+int WriteNewFileSystem(int, FileSystem&, const std::string&, const std::string&, const std::string&,
+                       const CliStreams& io) {
+  return LinuxOnly(io, "--filesystem");
+}
+
+void DiscardNewFileSystem(int) {}

@@ -1,5 +1,6 @@
 # Bash completion for velmorcrypt-cli: commands, each command's options,
-# algorithm names after --algorithm, .ehb files after --header, folders
+# algorithm names after --algorithm, file systems after --filesystem, .ehb
+# files after --header, folders
 # where a folder is wanted, and file names elsewhere (one word each, spaces
 # and all).
 _velmorcrypt_cli() {
@@ -28,23 +29,23 @@ _velmorcrypt_cli() {
       )
       return
       ;;
-    --files)
-      mapfile -t COMPREPLY < <(compgen -d -- "$cur")
+    --filesystem)
+      mapfile -t COMPREPLY < <(compgen -W "exfat fat ntfs ext4 none" -- "$cur")
       return
       ;;
   esac
   case $command in
-    create) options="--size --algorithm --header --force --password-stdin --help" ;;
+    create) options="--size --algorithm --filesystem --header --force --password-stdin --help" ;;
     passwd) options="--password-stdin --help" ;;
     info) options="--header --json --password-stdin --help" ;;
     backup-header | restore-header) options="--header --force --password-stdin --help" ;;
-    mount) options="--header --read-only --foreground --files --password-stdin --help" ;;
+    mount) options="--header --read-only --foreground --disk --fuse --password-stdin --help" ;;
     unmount | benchmark) options="--help" ;;
     *) return ;;
   esac
   if [[ $cur == -* ]]; then
     mapfile -t COMPREPLY < <(compgen -W "$options" -- "$cur")
-  elif [ "$command" = unmount ]; then
+  elif [ "$command" = unmount ] || { [ "$command" = mount ] && [ "$COMP_CWORD" -ge 3 ]; }; then
     mapfile -t COMPREPLY < <(compgen -d -- "$cur")
   elif [ "$command" != benchmark ]; then
     mapfile -t COMPREPLY < <(compgen -f -- "$cur")

@@ -4,7 +4,8 @@
 # VAES path beside the AES-NI path, Blowfish creation on every core beside
 # one core's sector speed, and volume creation beside durable raw writes to
 # the same folder (the pairs alternate their order), the Linux mount beside a
-# plain file and gocryptfs, and the stand-in driver under Wine beside the
+# plain file and gocryptfs, the Linux folder beside a plain folder, gocryptfs
+# and fuse2fs on a plain image, and the stand-in driver under Wine beside the
 # plain volume file (from the Windows build). Ends with one table of
 # medians, spreads, ratios, goals and the processor features each path used.
 #
@@ -140,8 +141,8 @@ pair_linux_mount() {
   trap "fusermount3 -u -z '$dir/mnt' 2>/dev/null || true; fusermount3 -u -z '$dir/plain.g' 2>/dev/null || true; rm -rf '$dir' '$summary' '$log'" EXIT
   mkdir "$dir/mnt" "$dir/cipher.g" "$dir/plain.g"
   printf 'bench\nbench\n' | "$cli" create "$dir/bench.vmv" --size "$mb_io" --algorithm aes-256 \
-    --password-stdin >/dev/null
-  printf 'bench\n' | "$cli" mount "$dir/bench.vmv" "$dir/mnt" --password-stdin >/dev/null
+    --filesystem none --password-stdin >/dev/null
+  printf 'bench\n' | "$cli" mount "$dir/bench.vmv" "$dir/mnt" --disk --password-stdin >/dev/null
   echo bench >"$dir/password"
   gocryptfs -q -init -passfile "$dir/password" "$dir/cipher.g" >/dev/null 2>&1
   gocryptfs -q -passfile "$dir/password" "$dir/cipher.g" "$dir/plain.g" >/dev/null 2>&1
@@ -188,6 +189,83 @@ pair_linux_mount() {
   trap 'rm -f "$summary" "$log"' EXIT
 }
 
+# Seconds of a list of runs: "NAME median s ± spread".
+secs() {
+  echo "$1" | tr ' ' '\n' | sed '/^$/d' | sort -g | awk -v name="$2" '{ v[NR] = $1 } END {
+    m = v[int((NR + 1) / 2)]; printf "%-22s %7.2f s ± %3.0f%%", name, m, 100 * (v[NR] - v[1]) / m }'
+}
+
+# The folder as a user has it: a tree of small files (/usr/share/doc) and
+# one large file copied in, then sync, into a plain folder, a gocryptfs
+# folder, our volume's folder as root (the kernel's ext4 on a loop device
+# over our disk), the same volume through fuse2fs (--fuse) and fuse2fs on a
+# plain image file. In turns, the page cache dropped before each copy.
+# Needs root and /dev/fuse.
+pair_linux_folder() {
+  local what="Linux folder against a plain folder, gocryptfs and fuse2fs on a plain image"
+  if [ "$(id -u)" != 0 ] || [ ! -c /dev/fuse ]; then
+    echo "$what: not measured (needs root and /dev/fuse)" >>"$summary"
+    return 0
+  fi
+  local reps=${VM_BENCH_FOLDER_REPETITIONS:-3} cli=$build/cli/velmorcrypt-cli tree=/usr/share/doc
+  local large_mb=${VM_BENCH_LARGE_MB:-256} dir size name rep
+  dir=$(realpath "$(mktemp -d "$build/folder-bench.XXXXXX")")
+  size=$(($(du -sm "$tree" | cut -f1) * 3 + large_mb * 2 + 64))
+  # shellcheck disable=SC2064
+  trap "for m in k f p plain.g; do umount '$dir/\$m' 2>/dev/null || true; done; rm -rf '$dir' '$summary' '$log'" EXIT
+  mkdir "$dir/k" "$dir/f" "$dir/p" "$dir/cipher.g" "$dir/plain.g" "$dir/plain"
+  head -c "${large_mb}M" /dev/urandom >"$dir/large.bin"
+  printf 'bench\nbench\n' | "$cli" create "$dir/k.vmv" --size "$size" --algorithm aes-256 \
+    --filesystem ext4 --password-stdin >/dev/null
+  printf 'bench\nbench\n' | "$cli" create "$dir/f.vmv" --size "$size" --algorithm aes-256 \
+    --filesystem ext4 --password-stdin >/dev/null
+  printf 'bench\n' | "$cli" mount "$dir/k.vmv" "$dir/k" --password-stdin >/dev/null
+  printf 'bench\n' | "$cli" mount "$dir/f.vmv" "$dir/f" --fuse --password-stdin >/dev/null
+  truncate -s "${size}M" "$dir/image"
+  mkfs.ext4 -q -F "$dir/image"
+  fuse2fs "$dir/image" "$dir/p"
+  echo bench >"$dir/password"
+  gocryptfs -q -init -passfile "$dir/password" "$dir/cipher.g" >/dev/null 2>&1
+  gocryptfs -q -passfile "$dir/password" "$dir/cipher.g" "$dir/plain.g" >/dev/null 2>&1
+  local -A target=([plain]=$dir/plain [gocryptfs]=$dir/plain.g [ours-root]=$dir/k
+    [ours-fuse2fs]=$dir/f [fuse2fs-image]=$dir/p)
+  local -A small large
+  local order=(ours-root plain gocryptfs ours-fuse2fs fuse2fs-image) start
+  for ((rep = 0; rep < reps; rep++)); do
+    for name in "${order[@]}"; do
+      rm -rf "${target[$name]:?}/doc" "${target[$name]:?}/large.bin"
+      sync
+      echo 3 >/proc/sys/vm/drop_caches
+      start=$(date +%s%N)
+      cp -r "$tree" "${target[$name]}/doc" && sync
+      small[$name]+=" $(awk -v ns=$(($(date +%s%N) - start)) 'BEGIN { print ns / 1e9 }')"
+      start=$(date +%s%N)
+      cp "$dir/large.bin" "${target[$name]}/" && sync
+      large[$name]+=" $(awk -v ns=$(($(date +%s%N) - start)) 'BEGIN { print ns / 1e9 }')"
+    done
+    order=("${order[@]:1}" "${order[0]}")
+  done
+  "$cli" unmount "$dir/k" >/dev/null
+  "$cli" unmount "$dir/f" >/dev/null
+  umount "$dir/p"
+  fusermount3 -u "$dir/plain.g"
+  ratio() { awk -v a="$(median "$1")" -v b="$(median "$2")" 'BEGIN { printf "%.2fx", a / b }'; }
+  {
+    echo
+    echo "Linux folder (AES-256, ext4 in the volume): $(du -sh "$tree" | cut -f1) of small files ($tree) and one ${large_mb} MiB file, each copied in and synced; medians of $reps ± spread:"
+    for kind in small large; do
+      local -n times=$kind
+      printf '  %-6s' "$kind"
+      for name in plain gocryptfs ours-root ours-fuse2fs fuse2fs-image; do printf ' %s |' "$(secs "${times[$name]}" "$name")"; done
+      echo
+      printf '  %-6s ours as root beside gocryptfs: %s faster (goal >= 3x on small files); fuse2fs on ours beside fuse2fs on an image: %s the time (goal <= 1.3x)\n' \
+        "" "$(ratio "${times[gocryptfs]}" "${times[ours-root]}")" "$(ratio "${times[ours-fuse2fs]}" "${times[fuse2fs-image]}")"
+    done
+  } >>"$summary"
+  rm -rf "$dir"
+  trap 'rm -f "$summary" "$log"' EXIT
+}
+
 # The stand-in driver under Wine, from the Windows build: 1 MiB writes and
 # reads and 4 KiB random reads through \\.\X: against ReadFile/WriteFile on
 # the plain volume file, and where each request's time goes.
@@ -204,7 +282,7 @@ pair_standin_driver() {
 }
 
 PAIRS=(pair_crypto_and_creation pair_key_derivation_without_sha_extensions pair_linux_mount
-  pair_standin_driver)
+  pair_linux_folder pair_standin_driver)
 # VM_BENCH_PAIRS="pair_linux_mount ..." runs only those.
 if [ -n "${VM_BENCH_PAIRS:-}" ]; then read -r -a PAIRS <<<"$VM_BENCH_PAIRS"; fi
 

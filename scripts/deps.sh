@@ -3,7 +3,8 @@
 set -euo pipefail
 packages=(cmake make g++ googletest libgtest-dev libgmock-dev libbenchmark-dev libssl-dev
   clang libclang-rt-dev clang-format mingw-w64 wine wine64 xvfb xauth x11-utils imagemagick xdotool zip unzip strace
-  pkg-config libfuse3-dev fuse3 mtools dosfstools e2fsprogs fuse2fs attr groff-base jq
+  pkg-config libfuse3-dev fuse3 libblkid-dev mtools dosfstools exfatprogs exfat-fuse ntfs-3g e2fsprogs fuse2fs
+  fio gocryptfs attr groff-base jq
   fonts-wine fp-utils python3 nsis osslsigncode openssl lintian dpkg-dev fakeroot)
 missing=()
 for p in "${packages[@]}"; do

@@ -71,8 +71,10 @@ touch "$dir/files/a.ehb" "$dir/files/b.vmv" "$dir/files/c d.vmv"
   fail "algorithm names: $(complete_words create x --algorithm blow)"
 [ "$(complete_words info "$dir/files/b.vmv" --header "$dir/files/")" = \
   "$dir/files/a.ehb $dir/files/sub " ] || fail "--header: $(complete_words info x --header "$dir/files/")"
-[ "$(complete_words mount x y --files "$dir/files/")" = "$dir/files/sub " ] ||
-  fail "--files: $(complete_words mount x y --files "$dir/files/")"
+[ "$(complete_words mount x "$dir/files/")" = "$dir/files/sub " ] ||
+  fail "mount's folder: $(complete_words mount x "$dir/files/")"
+[ "$(complete_words create x --filesystem e)" = "exfat ext4 " ] ||
+  fail "--filesystem: $(complete_words create x --filesystem e)"
 [ "$(complete_words backup-header "$dir/files/b")" = "$dir/files/b.vmv " ] ||
   fail "a volume file: $(complete_words backup-header "$dir/files/b")"
 complete_words restore-header "$dir/files/c" >/dev/null

@@ -66,7 +66,8 @@ class CliTest : public ::testing::Test {
 
 TEST_F(CliTest, CreateInfoPasswdRoundTrip) {
   const std::string volume = Volume("round.vmv");
-  CliRun run = Run({"create", volume, "--size", "1", "--algorithm", "aes-256", "--password-stdin"},
+  CliRun run = Run({"create", volume, "--filesystem", "none", "--size", "1", "--algorithm",
+                    "aes-256", "--password-stdin"},
                    "first\nfirst\n");
   ASSERT_EQ(run.code, kExitSuccess) << run.err;
   EXPECT_EQ(run.out, "Velmorcrypt volume successfully created.\n");
@@ -95,8 +96,8 @@ TEST_F(CliTest, CreateInfoPasswdRoundTrip) {
 TEST_F(CliTest, ExternalHeaderBlock) {
   const std::string volume = Volume("apart.vmv");
   const std::string header = Volume("apart.ehb");
-  CliRun run = Run({"create", volume, "--size=2", "--header=" + header, "--algorithm=blowfish-448",
-                    "--password-stdin"},
+  CliRun run = Run({"create", volume, "--filesystem", "none", "--size=2", "--header=" + header,
+                    "--algorithm=blowfish-448", "--password-stdin"},
                    "pw\npw\n");
   ASSERT_EQ(run.code, kExitSuccess) << run.err;
   EXPECT_EQ(std::filesystem::file_size(volume), 2u * 1048576);
@@ -119,7 +120,9 @@ TEST_F(CliTest, ExternalHeaderBlock) {
 
 TEST_F(CliTest, WrongCurrentPasswordIsRefused) {
   const std::string volume = Volume("wrong.vmv");
-  ASSERT_EQ(Run({"create", volume, "--size", "1", "--password-stdin"}, "right\nright\n").code,
+  ASSERT_EQ(Run({"create", volume, "--filesystem", "none", "--size", "1", "--password-stdin"},
+                "right\nright\n")
+                .code,
             kExitSuccess);
   const std::vector<uint8_t> before = ReadWholeFile(volume);
   const CliRun run = Run({"passwd", volume, "--password-stdin"}, "wrong\nnew\nnew\n");
@@ -131,17 +134,20 @@ TEST_F(CliTest, WrongCurrentPasswordIsRefused) {
 
 TEST_F(CliTest, CreateShowsTheEnginesMessages) {
   const std::string volume = Volume("refused.vmv");
-  CliRun run = Run({"create", volume, "--size", "1", "--password-stdin"}, "one\ntwo\n");
+  CliRun run = Run({"create", volume, "--filesystem", "none", "--size", "1", "--password-stdin"},
+                   "one\ntwo\n");
   EXPECT_EQ(run.code, kExitFailure);
   EXPECT_EQ(run.err, "Passwords do not match.\n");
-  run = Run({"create", volume, "--size", "lots", "--password-stdin"}, "one\none\n");
+  run = Run({"create", volume, "--filesystem", "none", "--size", "lots", "--password-stdin"},
+            "one\none\n");
   EXPECT_EQ(run.err, "Volume size must be from 1 to 999999 MB\n");
-  run = Run({"create", volume, "--size", "1000000", "--password-stdin"}, "one\none\n");
+  run = Run({"create", volume, "--filesystem", "none", "--size", "1000000", "--password-stdin"},
+            "one\none\n");
   EXPECT_EQ(run.err, "Volume size must be from 1 to 999999 MB\n");
   // Missing lines read as empty passwords.
-  run = Run({"create", volume, "--size", "1", "--password-stdin"}, "one\n");
+  run = Run({"create", volume, "--filesystem", "none", "--size", "1", "--password-stdin"}, "one\n");
   EXPECT_EQ(run.err, "Please specify volume password.\n");
-  run = Run({"create", volume, "--size", "1", "--password-stdin"},
+  run = Run({"create", volume, "--filesystem", "none", "--size", "1", "--password-stdin"},
             std::string(65, 'p') + "\n" + std::string(65, 'p') + "\n");
   EXPECT_EQ(run.err, "Passwords cannot be longer than 64 characters.\n");
   EXPECT_FALSE(std::filesystem::exists(volume));
@@ -152,8 +158,9 @@ TEST_F(CliTest, ExistingFilesAreReplacedOnlyWithForce) {
   const std::string header = Volume("existing.ehb");
   for (const std::string& existing : {volume, header}) {
     WriteWholeFile(existing, {1, 2, 3});
-    const CliRun run =
-        Run({"create", volume, "--size", "1", "--header", header, "--password-stdin"}, "pw\npw\n");
+    const CliRun run = Run({"create", volume, "--filesystem", "none", "--size", "1", "--header",
+                            header, "--password-stdin"},
+                           "pw\npw\n");
     EXPECT_EQ(run.code, kExitFailure);
     EXPECT_EQ(run.err, "velmorcrypt-cli: " + existing + " exists; use --force to replace it\n");
     EXPECT_EQ(ReadWholeFile(existing), (std::vector<uint8_t>{1, 2, 3}));
@@ -161,7 +168,8 @@ TEST_F(CliTest, ExistingFilesAreReplacedOnlyWithForce) {
   }
   WriteWholeFile(volume, {1, 2, 3});
   const CliRun run =
-      Run({"create", volume, "--size", "1", "--force", "--password-stdin"}, "pw\npw\n");
+      Run({"create", volume, "--filesystem", "none", "--size", "1", "--force", "--password-stdin"},
+          "pw\npw\n");
   EXPECT_EQ(run.code, kExitSuccess) << run.err;
   EXPECT_EQ(std::filesystem::file_size(volume), 1049620u);
 }
@@ -169,9 +177,9 @@ TEST_F(CliTest, ExistingFilesAreReplacedOnlyWithForce) {
 TEST_F(CliTest, CancelledCreationLeavesNothing) {
   const std::string volume = Volume("cancelled.vmv");
   const std::atomic<bool> cancel = true;
-  const CliRun run = Run(
-      {"create", volume, "--size", "2", "--header", Volume("cancelled.ehb"), "--password-stdin"},
-      "pw\npw\n", &cancel);
+  const CliRun run = Run({"create", volume, "--filesystem", "none", "--size", "2", "--header",
+                          Volume("cancelled.ehb"), "--password-stdin"},
+                         "pw\npw\n", &cancel);
   EXPECT_EQ(run.code, kExitFailure);
   EXPECT_EQ(run.err, "Volume creation cancelled.\n");
   EXPECT_TRUE(std::filesystem::is_empty(volumes));
@@ -180,10 +188,11 @@ TEST_F(CliTest, CancelledCreationLeavesNothing) {
 TEST_F(CliTest, InfoChecksInTheMountOrder) {
   const std::string volume = Volume("checked.vmv");
   const std::string header = Volume("checked.ehb");
-  ASSERT_EQ(
-      Run({"create", volume, "--size", "1", "--header", header, "--password-stdin"}, "pw\npw\n")
-          .code,
-      kExitSuccess);
+  ASSERT_EQ(Run({"create", volume, "--filesystem", "none", "--size", "1", "--header", header,
+                 "--password-stdin"},
+                "pw\npw\n")
+                .code,
+            kExitSuccess);
   auto info = [&](std::vector<std::string> args, const std::string& password) {
     args.insert(args.begin(), "info");
     args.push_back("--password-stdin");
@@ -451,8 +460,8 @@ TEST_F(CliTest, InfoJson) {
 #endif
   const std::string header = Volume(name);
   const std::string volume = Volume("json.vmv");
-  ASSERT_EQ(Run({"create", volume, "--size", "2", "--header", header, "--algorithm", "blowfish-128",
-                 "--password-stdin"},
+  ASSERT_EQ(Run({"create", volume, "--filesystem", "none", "--size", "2", "--header", header,
+                 "--algorithm", "blowfish-128", "--password-stdin"},
                 "pw\npw\n")
                 .code,
             kExitSuccess);
@@ -499,10 +508,13 @@ TEST_F(CliTest, LinksAtTheVolumePathAreNeverFollowed) {
     std::filesystem::remove(volume);
     if (!dangling) WriteWholeFile(victim, {9, 9});
     std::filesystem::create_symlink(victim, volume);
-    CliRun run = Run({"create", volume, "--size", "1", "--password-stdin"}, "pw\npw\n");
+    CliRun run = Run({"create", volume, "--filesystem", "none", "--size", "1", "--password-stdin"},
+                     "pw\npw\n");
     EXPECT_EQ(run.code, kExitFailure);
     EXPECT_TRUE(std::filesystem::is_symlink(volume));
-    run = Run({"create", volume, "--size", "1", "--force", "--password-stdin"}, "pw\npw\n");
+    run = Run(
+        {"create", volume, "--filesystem", "none", "--size", "1", "--force", "--password-stdin"},
+        "pw\npw\n");
     EXPECT_EQ(run.code, kExitSuccess) << run.err;
     struct stat info;
     ASSERT_EQ(lstat(volume.c_str(), &info), 0);

@@ -33,7 +33,7 @@ expect() {  # expect CODE TEXT-ON-STDOUT-OR-STDERR WHAT
   grep -qF "$2" "$dir/out" "$dir/err" || fail "$3: no '$2'"
 }
 
-run 'secret\nsecret\n' "$@" "$cli" create "$dir/v.vmv" --size 2 --algorithm blowfish-128 --password-stdin
+run 'secret\nsecret\n' "$@" "$cli" create "$dir/v.vmv" --size 2 --filesystem none --algorithm blowfish-128 --password-stdin
 expect 0 "Velmorcrypt volume successfully created." "create"
 [ "$(wc -c <"$dir/v.vmv")" -eq 2098196 ] || fail "volume size"
 
@@ -60,9 +60,9 @@ expect 2 "use --password-stdin" "create without a password source"
 # A backup planted beside a.vmv ("alpha"): a.vmv's header, then b.vmv's
 # ("beta"). "beta" opens nothing and nothing is written; "alpha" still
 # opens, and its password change replaces the backup.
-run 'alpha\nalpha\n' "$@" "$cli" create "$dir/a.vmv" --size 1 --password-stdin
+run 'alpha\nalpha\n' "$@" "$cli" create "$dir/a.vmv" --size 1 --filesystem none --password-stdin
 expect 0 "successfully created" "create a"
-run 'beta\nbeta\n' "$@" "$cli" create "$dir/b.vmv" --size 1 --algorithm aes-256 --password-stdin
+run 'beta\nbeta\n' "$@" "$cli" create "$dir/b.vmv" --size 1 --filesystem none --algorithm aes-256 --password-stdin
 expect 0 "successfully created" "create b"
 if [ $# -eq 0 ]; then
   [ "$(stat -c %a "$dir/a.vmv")" = 600 ] || fail "a new volume is not private to its owner"

@@ -1,5 +1,5 @@
 #define FUSE_USE_VERSION 314
-#include "cli/fuse_server.h"
+#include "linux-mount/disk_server.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -17,6 +17,7 @@
 #include <new>
 #include <shared_mutex>
 #include <string>
+#include <thread>
 
 #include "crypto/wipe.h"
 #include "volume/sector_service.h"
@@ -53,7 +54,7 @@ struct Server {
   SectorDisk disk;
   BodyFile body;
   SectorStore store;
-  const std::function<void()>* onReady;  // called once, when the kernel first talks
+  const ServeHooks* hooks;
   // Writes that patch partial sectors read them back first: they run alone.
   // Other writes run side by side, each writing whole sectors of its own.
   std::shared_mutex writeLock;
@@ -196,54 +197,17 @@ void Init(void* userdata, struct fuse_conn_info* connection) {
   connection->max_background = kMaxBackground;
   connection->congestion_threshold = kMaxBackground * 3 / 4;
   // Written data arrives in the request's own memory, where it is encrypted
-  // in place, never through a pipe; and every write reaches the server at
-  // once, so that its errors reach the writer.
+  // in place, never through a pipe. On the user's folder every write
+  // reaches the server at once, so that its errors reach the writer; the
+  // private disk's one user, a file system, gets the kernel's writeback
+  // cache: its small writes are merged into large requests, and its fsync
+  // still waits for them and for the volume file's flush.
   connection->want &= ~(FUSE_CAP_SPLICE_READ | FUSE_CAP_WRITEBACK_CACHE);
-  (*server->onReady)();
-}
-
-// The line of /proc/self/mountinfo names a mount point with its space, tab,
-// newline and backslash as octal escapes.
-std::string MountInfoPath(const std::string& path) {
-  std::string escaped;
-  for (const char c : path) {
-    if (c == ' ' || c == '\t' || c == '\n' || c == '\\') {
-      char octal[5];
-      snprintf(octal, sizeof octal, "\\%03o", static_cast<unsigned char>(c));
-      escaped += octal;
-    } else {
-      escaped += c;
-    }
+  if (server->volume->privateDisk && !server->volume->readOnly &&
+      (connection->capable & FUSE_CAP_WRITEBACK_CACHE) != 0) {
+    connection->want |= FUSE_CAP_WRITEBACK_CACHE;
   }
-  return escaped;
-}
-
-// The kernel keeps a new FUSE mount's readahead at its default (128 KiB),
-// whatever the server asked: a sequential reader then waits for one small
-// request after another. Where the server may (as root), it raises the
-// mount's own readahead so that large requests are read ahead side by side.
-void RaiseReadAhead(const std::string& mountPoint) {
-  FILE* mounts = fopen("/proc/self/mountinfo", "re");
-  if (mounts == nullptr) return;
-  const std::string wanted = MountInfoPath(mountPoint);
-  std::string device;
-  char line[4096];
-  while (fgets(line, sizeof line, mounts) != nullptr) {
-    char number[32], root[1024], point[2048];
-    if (sscanf(line, "%*s %*s %31s %1023s %2047s", number, root, point) == 3 && wanted == point) {
-      device = number;  // the last mount on the point is ours
-    }
-  }
-  fclose(mounts);
-  if (device.empty()) return;
-  const int sysfs = open(("/sys/class/bdi/" + device + "/read_ahead_kb").c_str(),
-                         O_WRONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (sysfs < 0) return;
-  const std::string value = std::to_string(kReadAheadKiB);
-  if (write(sysfs, value.data(), value.size()) < 0) {
-    // An ordinary user's mount keeps the kernel's readahead.
-  }
-  close(sysfs);
+  server->hooks->onReady();
 }
 
 void Lookup(fuse_req_t req, fuse_ino_t parent, const char* name) {
@@ -264,13 +228,21 @@ void GetAttributes(fuse_req_t req, fuse_ino_t inode, struct fuse_file_info*) {
   fuse_reply_attr(req, &attributes, kCacheSeconds);
 }
 
-// The disk's size, owner, mode and times are fixed: a truncation to its
-// own size is all that is allowed (some programs do that when they open).
+// The disk's size, owner and mode are fixed: a truncation to its own size
+// is allowed (some programs do that when they open), and new times are
+// taken and forgotten (with the writeback cache the kernel sends them after
+// writes); the disk shows the volume file's time of mount.
 void SetAttributes(fuse_req_t req, fuse_ino_t inode, struct stat* wanted, int fields,
                    struct fuse_file_info*) {
   const Server& server = *ServerOf(req);
   const struct stat attributes = Attributes(server, inode);
-  if (inode != kVolumeInode || fields != FUSE_SET_ATTR_SIZE ||
+  constexpr int kTimes = FUSE_SET_ATTR_ATIME | FUSE_SET_ATTR_MTIME | FUSE_SET_ATTR_ATIME_NOW |
+                         FUSE_SET_ATTR_MTIME_NOW | FUSE_SET_ATTR_CTIME;
+  if ((fields & ~kTimes) == 0) {
+    fuse_reply_attr(req, &attributes, kCacheSeconds);
+    return;
+  }
+  if (inode != kVolumeInode || (fields & ~kTimes) != FUSE_SET_ATTR_SIZE ||
       wanted->st_size != attributes.st_size) {
     fuse_reply_err(req, EPERM);
     return;
@@ -313,14 +285,12 @@ void Open(fuse_req_t req, fuse_ino_t inode, struct fuse_file_info* file) {
     fuse_reply_err(req, EROFS);
     return;
   }
-  // A write-only open (a program streaming to the disk) writes straight to
-  // the server: the kernel copies the writer's data once, into the request,
-  // rather than into its page cache first, and every write's error still
-  // reaches the writer. Other opens read through the page cache, with
-  // readahead, and can map the disk. Each open starts from a dropped cache,
-  // so that it sees what write-only opens wrote (the kernel drops cached
-  // pages at such writes itself only from Linux 6.6).
-  if ((file->flags & O_ACCMODE) == O_WRONLY) file->direct_io = 1;
+  // Every open reads and writes through the one page cache of the disk, so
+  // that a program writing through a shared map and another writing through
+  // a plain open never lose each other's sectors, and what one wrote the
+  // other reads; the cache is kept from open to open (nothing but the mount
+  // changes the disk). An O_DIRECT open still goes straight to the server.
+  file->keep_cache = 1;
   fuse_reply_open(req, file);
 }
 
@@ -441,36 +411,55 @@ void GetExtendedAttribute(fuse_req_t req, fuse_ino_t inode, const char* name, si
   }
 }
 
-// The loop's own handlers end the mount on SIGINT, SIGTERM and SIGHUP;
-// libfuse sets them only over the default handling.
-void ResetSignals() {
-  for (int signal : {SIGINT, SIGTERM, SIGHUP}) ::signal(signal, SIG_DFL);
-  ::signal(SIGPIPE, SIG_IGN);
+// The termination signals. They stay blocked in every thread of the server
+// but one, which waits for them and unmounts the disk while the loop goes
+// on serving (an unmount may still send it the last writes); the loop then
+// ends by itself. A disk still in use is served on.
+sigset_t EndSignals() {
+  sigset_t signals;
+  sigemptyset(&signals);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&signals, signal);
+  return signals;
 }
 
-void LeaveTerminal() {
-  const int null = open("/dev/null", O_RDWR | O_CLOEXEC);
-  if (null < 0) return;
-  for (int stream = 0; stream < 3; ++stream) dup2(null, stream);
-  if (null > 2) close(null);
+void WatchSignals(const ServeHooks* hooks) {
+  const sigset_t signals = EndSignals();
+  for (;;) {
+    int signal = 0;
+    if (sigwait(&signals, &signal) == 0) hooks->unmount();
+  }
+}
+
+// Waits for the starting command to say that the mount is set up; a command
+// that died first (its end of the pipe closed without a word) ends the
+// server as SIGTERM would.
+void WatchSetup(int fd) {
+  char byte;
+  ssize_t got;
+  do {
+    got = read(fd, &byte, 1);
+  } while (got < 0 && errno == EINTR);
+  close(fd);
+  if (got != 1) kill(getpid(), SIGTERM);
 }
 
 }  // namespace
 
-int ServeVolume(ServedVolume* volume, const std::string& mountPoint, bool detach,
-                const std::function<void()>& onReady, FILE* err) {
-  // The keys stay out of swap and core dumps, and other processes of the
-  // same user cannot read them through the debugger interfaces.
-  mlock(&volume->cipher, sizeof volume->cipher);
-  prctl(PR_SET_DUMPABLE, 0);
-  ResetSignals();
+int ServeVolume(ServedVolume* volume, const std::string& mountPoint, const ServeHooks& hooks,
+                FILE* err) {
+  // A termination signal that comes while the mount is made waits for the
+  // watcher, so that it still ends the mount it finds.
+  const sigset_t endSignals = EndSignals();
+  sigset_t before;
+  pthread_sigmask(SIG_BLOCK, &endSignals, &before);
+  ::signal(SIGPIPE, SIG_IGN);
 
   Server server;
   server.volume = volume;
   server.disk = {volume->bodySize, volume->readOnly};
   server.body = {volume->fd, OpenDirect(*volume)};
   server.store = {&server.body, ReadBody, WriteBody};
-  server.onReady = &onReady;
+  server.hooks = &hooks;
 
   struct fuse_lowlevel_ops operations = {};
   operations.init = Init;
@@ -486,34 +475,42 @@ int ServeVolume(ServedVolume* volume, const std::string& mountPoint, bool detach
   operations.statfs = FileSystemStatus;
   operations.getxattr = GetExtendedAttribute;
 
-  std::string options = "fsname=velmorcrypt,subtype=velmorcrypt,default_permissions";
+  std::string options =
+      std::string("fsname=") + kDiskMountSource + ",subtype=velmorcrypt,default_permissions";
   if (volume->readOnly) options += ",ro";
   const char* argv[] = {"velmorcrypt-cli", "-o", options.c_str()};
   struct fuse_args arguments = FUSE_ARGS_INIT(3, const_cast<char**>(argv));
   int result = 1;
-  struct fuse_session* session =
-      fuse_session_new(&arguments, &operations, sizeof operations, &server);
+  // The keys stay out of swap and core dumps, and other processes of the
+  // same user cannot read them through the debugger interfaces.
+  struct fuse_session* session = nullptr;
+  if (prctl(PR_SET_DUMPABLE, 0) != 0 || mlock(&volume->cipher, sizeof volume->cipher) != 0) {
+    fprintf(err, "velmorcrypt-cli: cannot keep the keys out of reach (%s)\n", strerror(errno));
+  } else {
+    session = fuse_session_new(&arguments, &operations, sizeof operations, &server);
+  }
   fuse_opt_free_args(&arguments);  // what parsing the options added
+  if (session != nullptr && fuse_session_mount(session, mountPoint.c_str()) != 0) {
+    fuse_session_destroy(session);
+    session = nullptr;
+  }
   if (session == nullptr) {
     fprintf(err, "Error trying to mount disk.\n");
-  } else if (fuse_session_mount(session, mountPoint.c_str()) != 0) {
-    fprintf(err, "Error trying to mount disk.\n");
-    fuse_session_destroy(session);
   } else {
-    RaiseReadAhead(mountPoint);
-    if (detach) LeaveTerminal();
+    const int null = open("/dev/null", O_RDWR | O_CLOEXEC);
+    for (int stream = 0; null >= 0 && stream < 3; ++stream) dup2(null, stream);
+    if (null > 2) close(null);
     if (chdir("/") != 0) {
-      // The mount point was made absolute; the folder left matters not.
+      // The mount point was reached by descriptor; the folder left matters not.
     }
-    fuse_set_signal_handlers(session);
+    std::thread(WatchSignals, &hooks).detach();
+    if (hooks.setupFd >= 0) std::thread(WatchSetup, hooks.setupFd).detach();
     struct fuse_loop_config* loop = fuse_loop_cfg_create();
     fuse_loop_cfg_set_max_threads(loop, kMaxThreads);
     fuse_loop_cfg_set_idle_threads(loop, kMaxThreads);  // threads keep their buffers
-    // The loop answers the number of the signal that ended it, or -errno.
+    // The loop ends with 0 once the disk is unmounted, else with -errno.
     result = fuse_session_loop_mt(session, loop) >= 0 ? 0 : 1;
     fuse_loop_cfg_destroy(loop);
-    fuse_remove_signal_handlers(session);
-    fuse_session_unmount(session);
     fuse_session_destroy(session);
     const int error = SyncVolumeFile(*volume, false);
     if (error != 0) {
@@ -521,6 +518,7 @@ int ServeVolume(ServedVolume* volume, const std::string& mountPoint, bool detach
       result = 1;
     }
   }
+  pthread_sigmask(SIG_SETMASK, &before, nullptr);
   if (server.body.directFd >= 0) close(server.body.directFd);
   close(volume->fd);
   volume->fd = -1;
