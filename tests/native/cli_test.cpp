@@ -297,7 +297,8 @@ class HeaderCopyTest : public CliTest, public ::testing::WithParamInterface<bool
       volume.headerFile = Volume(name + ".ehb");
       volume.names.insert(volume.names.end(), {"--header", volume.headerFile});
     }
-    std::vector<std::string> args = {"create", "--size", "1", "--password-stdin"};
+    std::vector<std::string> args = {"create", "--filesystem",    "none", "--size",
+                                     "1",      "--password-stdin"};
     args.insert(args.begin() + 1, volume.names.begin(), volume.names.end());
     EXPECT_EQ(Run(args, password + "\n" + password + "\n").code, kExitSuccess);
     return volume;
