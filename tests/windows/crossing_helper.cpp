@@ -1,9 +1,13 @@
 // The Windows side of the crossing test (tests/e2e/crossing.sh): mounts a
 // volume through the program's mount command and the stand-in driver, and
 // writes a disk image to its drive or reads the drive into an image, sector
-// by sector through "\\.\X:".
+// by sector through "\\.\X:"; or types a password (one line of UTF-8 on
+// standard input) into the program's Create page or Mount page as a user
+// would, and presses its button.
 //   crossing_helper write VOLUME HEADER|- PASSWORD IMAGE
 //   crossing_helper read VOLUME HEADER|- PASSWORD IMAGE
+//   crossing_helper create-in-window VOLUME < PASSWORD
+//   crossing_helper mount-in-window VOLUME < PASSWORD
 #include <stdio.h>
 #include <string.h>
 #include <windows.h>
@@ -12,7 +16,11 @@
 #include <string>
 #include <vector>
 
+#include "app/pages/create_page.h"
+#include "app/pages/mount_page.h"
+#include "resources/resource.h"
 #include "standin_fault_support.h"
+#include "tests/windows/test_support.h"
 
 using namespace standin_fault;
 
@@ -49,16 +57,67 @@ bool CopySectors(HANDLE drive, bool toDrive, const std::string& imagePath) {
   return toDrive ? FlushFileBuffers(drive) != 0 : true;
 }
 
+// Creates a 1 MB volume on the Create page, or mounts one on the Mount page
+// (and dismounts it), with the password typed into the page; true when the
+// page answers with its success.
+bool InWindow(bool create, const std::string& volume) {
+  char password[256] = {};
+  if (fgets(password, sizeof password, stdin) == nullptr) return false;
+  password[strcspn(password, "\r\n")] = '\0';
+  test_support::InitControls();
+  const HWND host = test_support::CreateHostWindow();
+  CreatePage createPage;
+  MountPage mountPage;
+  Page& page = create ? static_cast<Page&>(createPage) : mountPage;
+  page.Create(host);
+  const HWND dialog = page.Handle();
+  uint32_t session = 0;
+  GetLogonSessionId(&session);
+  if (create) {
+    test_support::SetItemText(dialog, IDC_CREATE_VOLUME_PATH, volume);
+    test_support::SetItemText(dialog, IDC_CREATE_SIZE, "1");
+    test_support::SetItemText(dialog, IDC_CREATE_PASSWORD, password);
+    test_support::SetItemText(dialog, IDC_CREATE_CONFIRM, password);
+  } else {
+    mountPage.SetLogonSessionId(session);
+    mountPage.SetVolumePath(volume);
+    test_support::SetItemText(dialog, IDC_MOUNT_PASSWORD, password);
+  }
+  test_support::BoxAnswerer answer;
+  test_support::Click(dialog, create ? IDC_CREATE_BUTTON : IDC_MOUNT_BUTTON);
+  test_support::PumpUntil([&answer] { return answer.Done(); });
+  const std::optional<test_support::SeenBox> box = answer.Take();
+  DestroyWindow(host);
+  const std::string said = box ? box->text : "(no message)";
+  fprintf(stderr, "crossing_helper: the %s page said: %s\n", create ? "Create" : "Mount",
+          said.c_str());
+  for (const ScannedDrive& drive : ScanDrives(SystemDriverPort())) {
+    DismountVolume(SystemDriverPort(), drive.letter, session, 1);
+  }
+  return said == (create ? "Velmorcrypt volume successfully created."
+                         : "Velmorcrypt volume successfully mounted.");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 6 || (strcmp(argv[1], "write") != 0 && strcmp(argv[1], "read") != 0)) {
-    fprintf(stderr, "usage: crossing_helper write|read VOLUME HEADER|- PASSWORD IMAGE\n");
+  const bool window = argc == 3 && (strcmp(argv[1], "create-in-window") == 0 ||
+                                    strcmp(argv[1], "mount-in-window") == 0);
+  if (!window && (argc != 6 || (strcmp(argv[1], "write") != 0 && strcmp(argv[1], "read") != 0))) {
+    fprintf(stderr,
+            "usage: crossing_helper write|read VOLUME HEADER|- PASSWORD IMAGE\n"
+            "       crossing_helper create-in-window|mount-in-window VOLUME < PASSWORD\n");
     return 2;
   }
+  if (window && strcmp(argv[1], "create-in-window") == 0) return InWindow(true, argv[2]) ? 0 : 1;
   const bool toDrive = strcmp(argv[1], "write") == 0;
   if (!driver_support::InstallFromProgramFolder("vm-crossing-program")) {
     return Fail("the stand-in driver could not be installed");
+  }
+  if (window) {
+    const bool mounted = InWindow(false, argv[2]);
+    RemoveDriver(SystemServicePort());
+    return mounted ? 0 : 1;
   }
 
   uint32_t session = 0;
