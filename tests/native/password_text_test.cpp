@@ -12,38 +12,17 @@
 
 namespace {
 
-// The UTF-16 form of well-formed UTF-8 text, as the window holds it.
-std::u16string Utf16(const std::string& text) {
-  std::u16string units;
-  for (size_t i = 0; i < text.size();) {
-    const auto lead = static_cast<unsigned char>(text[i]);
-    const size_t length = lead < 0x80 ? 1 : Utf8SequenceLength(text, i);
-    char32_t letter = length == 1 ? lead : lead & (0xFF >> (length + 1));
-    for (size_t k = 1; k < length; ++k) letter = (letter << 6) | (text[i + k] & 0x3F);
-    if (letter >= 0x10000) {
-      units += static_cast<char16_t>(0xD800 + ((letter - 0x10000) >> 10));
-      units += static_cast<char16_t>(0xDC00 + (letter & 0x3FF));
-    } else {
-      units += static_cast<char16_t>(letter);
-    }
-    i += length;
-  }
-  return units;
-}
-
-std::string Repeat(const std::string& text, int times) {
-  std::string repeated;
-  for (int i = 0; i < times; ++i) repeated += text;
-  return repeated;
-}
-
 std::string HexOf(const std::string& bytes) {
   return ToHex(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
 }
 
+// A password as the tools read it (UTF-8) and as the window does (UTF-16).
+#define TYPED(text) text, u"" text
+
 struct Row {
   uint32_t codePage;
-  std::string text;  // UTF-8
+  const char* utf8;
+  const char16_t* utf16;  // none for text that is not UTF-8
   PasswordStatus status;
   std::string bytes;    // hex: the password's bytes, or those of earlier versions
   std::string refusal;  // of it as a new password, its own confirmation
@@ -51,39 +30,44 @@ struct Row {
 
 TEST(PasswordTextTest, EachReaderGivesTheCodePagesBytesAndRefusesWhatItCannotHold) {
   using enum PasswordStatus;
+  std::string sixtyFourBytes, sixtySixBytes;
+  for (int i = 0; i < 32; ++i) sixtyFourBytes += "82a0";
+  sixtySixBytes = sixtyFourBytes + "82a0";
   const Row rows[] = {
-      {1252, "secret pw 1!", kHeld, "736563726574207077203121", ""},
-      {932, "secret pw 1!", kHeld, "736563726574207077203121", ""},
-      {1252, "Grüße", kHeld, "4772fcdf65", ""},
-      {1250, "Łódź", kHeld, "a3f3649f", ""},
-      {1251, "Пароль", kHeld, "cfe0f0eeebfc", ""},
-      {1253, "Κωδικός", kHeld, "caf9e4e9eafcf2", ""},
-      {932, "パスワード", kHeld, "83708358838f815b8368", ""},
-      {65001, "Grüße😀", kHeld, "4772c3bcc39f65f09f9880", ""},
+      {1252, TYPED("secret pw 1!"), kHeld, "736563726574207077203121", ""},
+      {932, TYPED("secret pw 1!"), kHeld, "736563726574207077203121", ""},
+      {1252, TYPED("Grüße"), kHeld, "4772fcdf65", ""},
+      {1250, TYPED("Łódź"), kHeld, "a3f3649f", ""},
+      {1251, TYPED("Пароль"), kHeld, "cfe0f0eeebfc", ""},
+      {1253, TYPED("Κωδικός"), kHeld, "caf9e4e9eafcf2", ""},
+      {932, TYPED("パスワード"), kHeld, "83708358838f815b8368", ""},
+      {65001, TYPED("Grüße😀"), kHeld, "4772c3bcc39f65f09f9880", ""},
       // Letters the code page cannot hold: "?" as earlier versions had them.
-      {1252, "Пароль", kNotHeld, "3f3f3f3f3f3f",
+      {1252, TYPED("Пароль"), kNotHeld, "3f3f3f3f3f3f",
        "Letters 1 to 6 of the password cannot be used in code page 1252."},
-      {1252, "Пa日本語", kNotHeld, "3f613f3f3f",
+      {1252, TYPED("Пa日本語"), kNotHeld, "3f613f3f3f",
        "Letters 1 and 3 to 5 of the password cannot be used in code page 1252."},
-      {1251, "xαy", kNotHeld, "783f79",
+      {1251, TYPED("xαy"), kNotHeld, "783f79",
        "Letter 2 of the password cannot be used in code page 1251."},
       // 64 bytes pass; more from fewer than 65 letters are refused, never cut.
-      {932, Repeat("あ", 32), kHeld, Repeat("82a0", 32), ""},
-      {932, Repeat("あ", 33), kHeld, Repeat("82a0", 33),
+      {932, TYPED("ああああああああああああああああああああああああああああああああ"), kHeld,
+       sixtyFourBytes, ""},
+      {932, TYPED("あああああああああああああああああああああああああああああああああ"), kHeld,
+       sixtySixBytes,
        "The password takes 66 bytes in code page 932; passwords cannot be longer than 64 bytes."},
-      {1234, "pw", kNoCodePage, "", ""},
-      {1252, "a\xED\xA0\x80", kInvalidText, "", ""},  // an encoded surrogate
-      {1252, "Gr\xC3", kInvalidText, "", ""},         // a sequence cut short
+      {1234, TYPED("pw"), kNoCodePage, "", ""},
+      {1252, "a\xED\xA0\x80", nullptr, kInvalidText, "", ""},  // an encoded surrogate
+      {1252, "Gr\xC3", nullptr, kInvalidText, "", ""},         // a sequence cut short
   };
   for (const Row& row : rows) {
-    SCOPED_TRACE(std::to_string(row.codePage) + " " + row.text);
+    SCOPED_TRACE(std::to_string(row.codePage) + " " + row.utf8);
     const std::string where = "in code page " + std::to_string(row.codePage);
-    const PasswordBytes fromUtf8 = PasswordFromUtf8(row.text, row.codePage);
+    const PasswordBytes fromUtf8 = PasswordFromUtf8(row.utf8, row.codePage);
     EXPECT_EQ(fromUtf8.status, row.status);
     EXPECT_EQ(HexOf(fromUtf8.bytes), row.bytes);
     EXPECT_EQ(NewPasswordRefusal(fromUtf8, fromUtf8, where), row.refusal);
-    if (row.status == kInvalidText) continue;
-    const PasswordBytes fromUtf16 = PasswordFromUtf16(Utf16(row.text), row.codePage);
+    if (row.utf16 == nullptr) continue;
+    const PasswordBytes fromUtf16 = PasswordFromUtf16(row.utf16, row.codePage);
     EXPECT_EQ(fromUtf16.status, row.status);
     EXPECT_EQ(HexOf(fromUtf16.bytes), row.bytes);
     EXPECT_EQ(fromUtf16.notHeld, fromUtf8.notHeld);
@@ -98,21 +82,12 @@ TEST(PasswordTextTest, EachReaderGivesTheCodePagesBytesAndRefusesWhatItCannotHol
 }
 
 TEST(PasswordTextTest, CodePageNames) {
-  const std::pair<const char*, uint32_t> names[] = {{"1251", 1251},
-                                                    {"windows-1251", 1251},
-                                                    {"CP1252", 1252},
-                                                    {"Windows-874", 874},
-                                                    {"utf-8", 65001},
-                                                    {"UTF8", 65001},
-                                                    {"65001", 65001},
-                                                    {"latin1", 0},
-                                                    {"", 0},
-                                                    {"cp", 0},
-                                                    {"01252", 0},
-                                                    {"70000", 0},
-                                                    {"windows-", 0},
-                                                    {"12a", 0},
-                                                    {"windows-cp1252", 0}};
+  // clang-format off
+  const std::pair<const char*, uint32_t> names[] = {
+      {"1251", 1251}, {"windows-1251", 1251}, {"CP1252", 1252}, {"Windows-874", 874},
+      {"utf-8", 65001}, {"UTF8", 65001}, {"65001", 65001}, {"latin1", 0}, {"", 0}, {"cp", 0},
+      {"01252", 0}, {"70000", 0}, {"windows-", 0}, {"12a", 0}, {"windows-cp1252", 0}};
+  // clang-format on
   for (const auto& [name, expected] : names) {
     uint32_t codePage = 0;
     EXPECT_EQ(ParseCodePage(name, &codePage), expected != 0) << name;

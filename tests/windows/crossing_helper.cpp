@@ -61,36 +61,33 @@ bool CopySectors(HANDLE drive, bool toDrive, const std::string& imagePath) {
 // (and dismounts it), with the password typed into the page; true when the
 // page answers with its success.
 bool InWindow(bool create, const std::string& volume) {
+  using namespace test_support;
   char password[256] = {};
   if (fgets(password, sizeof password, stdin) == nullptr) return false;
   password[strcspn(password, "\r\n")] = '\0';
-  test_support::InitControls();
-  const HWND host = test_support::CreateHostWindow();
+  InitControls();
+  const HWND host = CreateHostWindow();
   CreatePage createPage;
   MountPage mountPage;
-  Page& page = create ? static_cast<Page&>(createPage) : mountPage;
-  page.Create(host);
-  const HWND dialog = page.Handle();
+  const HWND page = create ? createPage.Create(host) : mountPage.Create(host);
   uint32_t session = 0;
   GetLogonSessionId(&session);
-  if (create) {
-    test_support::SetItemText(dialog, IDC_CREATE_VOLUME_PATH, volume);
-    test_support::SetItemText(dialog, IDC_CREATE_SIZE, "1");
-    test_support::SetItemText(dialog, IDC_CREATE_PASSWORD, password);
-    test_support::SetItemText(dialog, IDC_CREATE_CONFIRM, password);
-  } else {
-    mountPage.SetLogonSessionId(session);
-    mountPage.SetVolumePath(volume);
-    test_support::SetItemText(dialog, IDC_MOUNT_PASSWORD, password);
+  mountPage.SetLogonSessionId(session);
+  for (const auto& [id, text] :
+       create ? std::vector<std::pair<int, std::string>>{{IDC_CREATE_VOLUME_PATH, volume},
+                                                         {IDC_CREATE_SIZE, "1"},
+                                                         {IDC_CREATE_PASSWORD, password},
+                                                         {IDC_CREATE_CONFIRM, password}}
+              : std::vector<std::pair<int, std::string>>{{IDC_MOUNT_VOLUME_PATH, volume},
+                                                         {IDC_MOUNT_PASSWORD, password}}) {
+    SetItemText(page, id, text);
   }
-  test_support::BoxAnswerer answer;
-  test_support::Click(dialog, create ? IDC_CREATE_BUTTON : IDC_MOUNT_BUTTON);
-  test_support::PumpUntil([&answer] { return answer.Done(); });
-  const std::optional<test_support::SeenBox> box = answer.Take();
+  BoxAnswerer answer;
+  Click(page, create ? IDC_CREATE_BUTTON : IDC_MOUNT_BUTTON);
+  PumpUntil([&answer] { return answer.Done(); });
+  const std::string said = answer.Take().value_or(SeenBox{}).text;
   DestroyWindow(host);
-  const std::string said = box ? box->text : "(no message)";
-  fprintf(stderr, "crossing_helper: the %s page said: %s\n", create ? "Create" : "Mount",
-          said.c_str());
+  fprintf(stderr, "crossing_helper: the page said: %s\n", said.c_str());
   for (const ScannedDrive& drive : ScanDrives(SystemDriverPort())) {
     DismountVolume(SystemDriverPort(), drive.letter, session, 1);
   }
