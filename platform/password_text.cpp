@@ -43,6 +43,29 @@ PasswordBytes Convert(const Letters& letters, uint32_t codePage) {
   return result;
 }
 
+// The letters at `positions` (from 1, ascending), as a message names them:
+// "Letter 3", "Letters 1 to 6", "Letters 2, 5 and 7 to 9".
+std::string LettersText(const std::vector<uint32_t>& positions) {
+  std::vector<std::string> items;
+  for (size_t i = 0; i < positions.size();) {
+    size_t end = i;
+    while (end + 1 < positions.size() && positions[end + 1] == positions[end] + 1) ++end;
+    if (end >= i + 2) {
+      items.push_back(std::to_string(positions[i]) + " to " + std::to_string(positions[end]));
+    } else {
+      end = i;
+      items.push_back(std::to_string(positions[i]));
+    }
+    i = end + 1;
+  }
+  std::string text = positions.size() == 1 ? "Letter " : "Letters ";
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (i > 0) text += i + 1 == items.size() ? " and " : ", ";
+    text += items[i];
+  }
+  return text;
+}
+
 }  // namespace
 
 PasswordBytes::~PasswordBytes() { SecureWipe(bytes.data(), bytes.capacity()); }
@@ -138,27 +161,6 @@ PasswordBytes PasswordFromUtf16(std::u16string_view text, uint32_t codePage) {
     }
   }
   return Convert(letters, codePage);
-}
-
-std::string LettersText(const std::vector<uint32_t>& positions) {
-  std::vector<std::string> items;
-  for (size_t i = 0; i < positions.size();) {
-    size_t end = i;
-    while (end + 1 < positions.size() && positions[end + 1] == positions[end] + 1) ++end;
-    if (end >= i + 2) {
-      items.push_back(std::to_string(positions[i]) + " to " + std::to_string(positions[end]));
-    } else {
-      end = i;
-      items.push_back(std::to_string(positions[i]));
-    }
-    i = end + 1;
-  }
-  std::string text = positions.size() == 1 ? "Letter " : "Letters ";
-  for (size_t i = 0; i < items.size(); ++i) {
-    if (i > 0) text += i + 1 == items.size() ? " and " : ", ";
-    text += items[i];
-  }
-  return text;
 }
 
 std::string NewPasswordRefusal(const PasswordBytes& password, const PasswordBytes& confirmation,

@@ -74,10 +74,6 @@ std::string NewPasswordRefusal(const PasswordBytes& password, const PasswordByte
 // made of them; they add how to give the volume a new password.
 std::string OpenedAsEarlierVersionsText(const PasswordBytes& password, const std::string& where);
 
-// The letters at `positions` (from 1, ascending), as a message names them:
-// "Letter 3", "Letters 1 to 6", "Letters 2, 5 and 7 to 9".
-std::string LettersText(const std::vector<uint32_t>& positions);
-
 // The length of the well-formed UTF-8 sequence of two to four bytes at
 // text[i], or 0 when there is none.
 size_t Utf8SequenceLength(std::string_view text, size_t i);
