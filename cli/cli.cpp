@@ -14,6 +14,7 @@
 #include "cli/volume_info.h"
 #include "crypto/wipe.h"
 #include "linux-mount/mount.h"
+#include "platform/password_text.h"
 #include "volume/change_password.h"
 #include "volume/create_volume.h"
 #include "volume/header.h"
@@ -30,6 +31,13 @@ constexpr char kDefaultFileSystem[] = "exfat";
 #else
 constexpr char kDefaultFileSystem[] = "none";
 #endif
+
+// The option of every command that reads a password.
+#define VM_CODEPAGE_OPTION                                                            \
+  "  --codepage N       the Windows code page of the password's letters: 1250 to\n"   \
+  "                     1258, 874, 932, 936, 949, 950 or 65001, also as windows-N,\n" \
+  "                     cpN or utf-8 (default: the system's ANSI code page on\n"      \
+  "                     Windows, 1252 elsewhere)\n"
 
 constexpr char kUsage[] =
     "Usage: velmorcrypt-cli COMMAND [OPTIONS]\n"
@@ -52,7 +60,7 @@ constexpr char kUsage[] =
     "  benchmark          time each algorithm's key derivation and sector encryption\n"
     "\n"
     "Options:\n"
-    "  --password-stdin   read passwords from standard input, one per line\n"
+    "  --password-stdin   read passwords from standard input, one per line\n" VM_CODEPAGE_OPTION
     "  --help             show help (also after a command)\n"
     "  --version          show the version\n";
 
@@ -80,7 +88,7 @@ constexpr char kCreateUsage[] =
     "  --header FILE.ehb  keep the header in this file instead\n"
     "  --force            replace files that exist\n"
     "  --password-stdin   read the password and its confirmation from standard\n"
-    "                     input, one per line\n"
+    "                     input, one per line\n" VM_CODEPAGE_OPTION
     "  --help             show this help\n";
 
 constexpr char kPasswdUsage[] =
@@ -93,7 +101,7 @@ constexpr char kPasswdUsage[] =
     "\n"
     "Options:\n"
     "  --password-stdin   read the current password, the new password and its\n"
-    "                     confirmation from standard input, one per line\n"
+    "                     confirmation from standard input, one per line\n" VM_CODEPAGE_OPTION
     "  --help             show this help\n";
 
 constexpr char kInfoUsage[] =
@@ -110,7 +118,7 @@ constexpr char kInfoUsage[] =
     "                     headerPlacement (\"volume file\" or \"external header block\"),\n"
     "                     headerFile, bodySize (bytes), headerBackup (\"none\", \"stale\",\n"
     "                     \"torn\" or \"foreign\") and headerBackupFile\n"
-    "  --password-stdin   read the password from standard input\n"
+    "  --password-stdin   read the password from standard input\n" VM_CODEPAGE_OPTION
     "  --help             show this help\n";
 
 constexpr char kBackupHeaderUsage[] =
@@ -126,7 +134,7 @@ constexpr char kBackupHeaderUsage[] =
     "Options:\n"
     "  --header FILE.ehb  the volume's external header block\n"
     "  --force            replace a file at FILE\n"
-    "  --password-stdin   read the password from standard input\n"
+    "  --password-stdin   read the password from standard input\n" VM_CODEPAGE_OPTION
     "  --help             show this help\n";
 
 constexpr char kRestoreHeaderUsage[] =
@@ -148,7 +156,7 @@ constexpr char kRestoreHeaderUsage[] =
     "  --force            restore although the header in place does not open with\n"
     "                     the password: a header of another volume would make the\n"
     "                     volume's data unreadable\n"
-    "  --password-stdin   read the password from standard input\n"
+    "  --password-stdin   read the password from standard input\n" VM_CODEPAGE_OPTION
     "  --help             show this help\n";
 
 constexpr char kBenchmarkUsage[] =
@@ -188,7 +196,7 @@ constexpr char kMountUsage[] =
     "                     mkfs, fsck, mtools or a file system of another kind)\n"
     "  --fuse             as root, show the files through the FUSE server even\n"
     "                     where the kernel's driver could\n"
-    "  --password-stdin   read the password from standard input\n"
+    "  --password-stdin   read the password from standard input\n" VM_CODEPAGE_OPTION
     "  --help             show this help\n";
 
 constexpr char kUnmountUsage[] =
@@ -206,35 +214,6 @@ constexpr char kUnmountUsage[] =
 void WipeString(std::string* text) {
   SecureWipe(text->data(), text->capacity());
   text->clear();
-}
-
-// The length of the well-formed UTF-8 sequence at `text[i]` (2 to 4
-// bytes), or 0 when there is none.
-size_t Utf8SequenceLength(const std::string& text, size_t i) {
-  const auto at = [&text](size_t k) { return static_cast<unsigned char>(text[k]); };
-  const unsigned char lead = at(i);
-  size_t length = 0;
-  unsigned char low = 0x80;
-  unsigned char high = 0xBF;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;   // no overlong forms
-    if (lead == 0xED) high = 0x9F;  // no surrogates
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;  // nothing above U+10FFFF
-  } else {
-    return 0;
-  }
-  if (i + length > text.size()) return 0;
-  if (at(i + 1) < low || at(i + 1) > high) return 0;
-  for (size_t k = 2; k < length; ++k) {
-    if (at(i + k) < 0x80 || at(i + k) > 0xBF) return 0;
-  }
-  return length;
 }
 
 // The command line of one command: its positional arguments and options.
@@ -309,13 +288,16 @@ bool ParseCommand(const std::vector<std::string>& args, const CliStreams& io,
   return true;
 }
 
-// Where the passwords come from: standard input, one per line, or the
-// terminal without echo.
+// Where the passwords come from (standard input, one per line, or the
+// terminal without echo, as UTF-8 text) and the code page that turns them
+// into a volume's bytes: --codepage, else the system's ANSI code page on
+// Windows and 1252 elsewhere.
 class SecretSource {
  public:
   // The stream is read unbuffered: a buffered stream would keep the
   // passwords in its buffer, which is freed unwiped when it closes.
-  SecretSource(const CliStreams& io, bool fromStdin) : io_(io), fromStdin_(fromStdin) {
+  SecretSource(const CliStreams& io, const Arguments& parsed)
+      : io_(io), fromStdin_(parsed.passwordStdin) {
     setvbuf(io_.in, nullptr, _IONBF, 0);
     if (fromStdin_ && IsTerminal(io_.in)) {
       fprintf(io_.err,
@@ -323,26 +305,98 @@ class SecretSource {
               "is shown as it is typed\n",
               kProgram);
     }
+    const auto option = parsed.values.find("--codepage");
+    codePageName_ = option == parsed.values.end() ? "" : option->second;
   }
 
-  bool Available() const { return fromStdin_ || IsTerminal(io_.in); }
-
-  void Read(const char* prompt, std::string* line) const {
-    if (fromStdin_) {
-      ReadLine(io_.in, line);
-    } else {
-      ReadHiddenLine(io_.in, io_.err, prompt, line);
+  // Whether the passwords can be read; otherwise tells why and sets `*code`.
+  bool Ready(const std::string& command, int* code) {
+    codePage_ = DefaultCodePage();
+    if (!codePageName_.empty() && !ParseCodePage(codePageName_, &codePage_)) {
+      *code = UsageError(io_, command,
+                         "unknown code page '" + codePageName_ +
+                             "' (a number such as 1251, windows-1251, cp1251 or utf-8)");
+      return false;
     }
+    if (!LetterEncoder(codePage_).Available()) {
+      fprintf(io_.err, "%s: code page %u is not available on this system\n", kProgram, codePage_);
+      *code = kExitFailure;
+      return false;
+    }
+    if (!fromStdin_ && !IsTerminal(io_.in)) {
+      *code =
+          UsageError(io_, command, "no terminal to read the password from; use --password-stdin");
+      return false;
+    }
+    return true;
+  }
+
+  // A password that opens a volume. Letters the code page cannot hold are
+  // read as earlier versions stored them, and Opened then recommends a new
+  // password. False after text that is not UTF-8 (told on the error stream).
+  bool ReadExisting(const char* prompt, std::string* bytes) {
+    const PasswordBytes password = Read(prompt);
+    if (password.status == PasswordStatus::kInvalidText) return false;
+    *bytes = password.bytes;
+    if (password.status == PasswordStatus::kNotHeld) {
+      opened_ = OpenedAsEarlierVersionsText(password, Where());
+    }
+    return true;
+  }
+
+  // A new password and its confirmation, and the engine's refusal of them
+  // when the code page cannot hold them.
+  bool ReadNew(const char* prompt, const char* confirmPrompt, std::string* bytes,
+               std::string* confirmation, std::string* refusal) {
+    const PasswordBytes password = Read(prompt);
+    if (password.status == PasswordStatus::kInvalidText) return false;
+    const PasswordBytes confirmed = Read(confirmPrompt);
+    if (confirmed.status == PasswordStatus::kInvalidText) return false;
+    *bytes = password.bytes;
+    *confirmation = confirmed.bytes;
+    *refusal = NewPasswordRefusal(password, confirmed, Where());
+    if (password.status == PasswordStatus::kNotHeld ||
+        confirmed.status == PasswordStatus::kNotHeld) {
+      *refusal += " Another code page can be chosen with --codepage.";
+    }
+    return true;
+  }
+
+  // The exit code of a command that opened a volume with a password from
+  // ReadExisting: after a success through the bytes of earlier versions,
+  // says so and recommends a new password.
+  int Opened(int code) const {
+    if (code == kExitSuccess && !opened_.empty()) {
+      fprintf(io_.err, "%s: warning: %s Please give it a new password (%s passwd).\n", kProgram,
+              opened_.c_str(), kProgram);
+    }
+    return code;
   }
 
  private:
+  PasswordBytes Read(const char* prompt) const {
+    std::string line;
+    if (fromStdin_) {
+      ReadLine(io_.in, &line);
+    } else {
+      ReadHiddenLine(io_.in, io_.err, prompt, &line);
+    }
+    PasswordBytes password = PasswordFromUtf8(line, codePage_);
+    WipeString(&line);
+    if (password.status == PasswordStatus::kInvalidText) {
+      fprintf(io_.err, "%s: the password is not UTF-8 text\n", kProgram);
+    }
+    return password;
+  }
+
+  std::string Where() const { return "in code page " + std::to_string(codePage_); }
+
   const CliStreams& io_;
   bool fromStdin_;
+  std::string codePageName_;
+  uint32_t codePage_ = 0;
+  std::string opened_;  // not empty: the password opened as earlier versions stored it
 };
-
-int NoTerminal(const CliStreams& io, const std::string& command) {
-  return UsageError(io, command, "no terminal to read the password from; use --password-stdin");
-}
 
 int Finish(const CliStreams& io, const Outcome& outcome) {
   if (!outcome.success) {
@@ -422,8 +476,8 @@ int Create(const std::vector<std::string>& args, const CliStreams& io, FileSyste
   Arguments parsed;
   int code = kExitSuccess;
   if (!ParseCommand(args, io, "create", kCreateUsage,
-                    {"--size", "--algorithm", "--header", "--filesystem"}, {"--force"}, &parsed,
-                    &code)) {
+                    {"--size", "--algorithm", "--header", "--filesystem", "--codepage"},
+                    {"--force"}, &parsed, &code)) {
     return code;
   }
   if (parsed.positional.size() != 1) return UsageError(io, "create", "name one volume file");
@@ -455,15 +509,18 @@ int Create(const std::vector<std::string>& args, const CliStreams& io, FileSyste
   for (const std::string* path : {&input.volumePath, &input.headerPath}) {
     if (!input.replaceExisting && Exists(io, fileSystem, *path)) return kExitFailure;
   }
-  const SecretSource secrets(io, parsed.passwordStdin);
-  if (!secrets.Available()) return NoTerminal(io, "create");
-  secrets.Read("Password: ", &input.password);
-  secrets.Read("Confirm password: ", &input.confirmation);
+  SecretSource secrets(io, parsed);
+  if (!secrets.Ready("create", &code)) return code;
+  if (!secrets.ReadNew("Password: ", "Confirm password: ", &input.password, &input.confirmation,
+                       &input.passwordRefusal)) {
+    return kExitFailure;
+  }
 
   // The file system is made first: a tool that fails leaves no volume.
   int prepared = -1;
   const bool sizeValid = input.sizeMb >= 1 && input.sizeMb <= kMaxVolumeSizeMb;
-  if (newFileSystem != NewFileSystem::kNone && sizeValid && input.password == input.confirmation) {
+  if (newFileSystem != NewFileSystem::kNone && sizeValid && input.passwordRefusal.empty() &&
+      input.password == input.confirmation) {
     prepared = PrepareNewFileSystem(newFileSystem, uint64_t{input.sizeMb} * kMegabyte, io);
     if (prepared < 0) {
       WipeString(&input.password);
@@ -495,17 +552,22 @@ int Create(const std::vector<std::string>& args, const CliStreams& io, FileSyste
 int Passwd(const std::vector<std::string>& args, const CliStreams& io, FileSystem& fileSystem) {
   Arguments parsed;
   int code = kExitSuccess;
-  if (!ParseCommand(args, io, "passwd", kPasswdUsage, {}, {}, &parsed, &code)) {
+  if (!ParseCommand(args, io, "passwd", kPasswdUsage, {"--codepage"}, {}, &parsed, &code)) {
     return code;
   }
   if (parsed.positional.size() != 1) return UsageError(io, "passwd", "name one file");
-  const SecretSource secrets(io, parsed.passwordStdin);
-  if (!secrets.Available()) return NoTerminal(io, "passwd");
+  SecretSource secrets(io, parsed);
+  if (!secrets.Ready("passwd", &code)) return code;
   ChangePasswordInput input;
   input.path = parsed.positional[0];
-  secrets.Read("Current password: ", &input.currentPassword);
-  secrets.Read("New password: ", &input.newPassword);
-  secrets.Read("Confirm new password: ", &input.confirmation);
+  // A password change with the current password as earlier versions
+  // stored it is what Opened would recommend.
+  if (!secrets.ReadExisting("Current password: ", &input.currentPassword) ||
+      !secrets.ReadNew("New password: ", "Confirm new password: ", &input.newPassword,
+                       &input.confirmation, &input.newPasswordRefusal)) {
+    WipeString(&input.currentPassword);
+    return kExitFailure;
+  }
   const ChangePasswordOutcome result = ChangeVolumePassword(fileSystem, input);
   WipeString(&input.currentPassword);
   WipeString(&input.newPassword);
@@ -597,14 +659,15 @@ void PrintInfoJson(FILE* out, const VolumeInfo& info, const std::string& headerF
 int Info(const std::vector<std::string>& args, const CliStreams& io, FileSystem& fileSystem) {
   Arguments parsed;
   int code = kExitSuccess;
-  if (!ParseCommand(args, io, "info", kInfoUsage, {"--header"}, {"--json"}, &parsed, &code)) {
+  if (!ParseCommand(args, io, "info", kInfoUsage, {"--header", "--codepage"}, {"--json"}, &parsed,
+                    &code)) {
     return code;
   }
   if (parsed.positional.size() != 1) return UsageError(io, "info", "name one volume file");
-  const SecretSource secrets(io, parsed.passwordStdin);
-  if (!secrets.Available()) return NoTerminal(io, "info");
+  SecretSource secrets(io, parsed);
+  if (!secrets.Ready("info", &code)) return code;
   std::string password;
-  secrets.Read("Password: ", &password);
+  if (!secrets.ReadExisting("Password: ", &password)) return kExitFailure;
   const std::string& headerPath = parsed.values["--header"];
   VolumeInfo info;
   const Outcome outcome =
@@ -618,7 +681,7 @@ int Info(const std::vector<std::string>& args, const CliStreams& io, FileSystem&
   }
   if (parsed.flags.count("--json") != 0) {
     PrintInfoJson(io.out, info, headerFile);
-    return kExitSuccess;
+    return secrets.Opened(kExitSuccess);
   }
   fprintf(io.out, "Algorithm: %s\n", AlgorithmName(info.algorithm));
   if (info.externalHeader) {
@@ -632,7 +695,7 @@ int Info(const std::vector<std::string>& args, const CliStreams& io, FileSystem&
   }
   fputc('\n', io.out);
   ReportBackup(io.out, headerFile, info.backup, true);
-  return kExitSuccess;
+  return secrets.Opened(kExitSuccess);
 }
 
 // backup-header and restore-header: the same command line, one password.
@@ -642,7 +705,7 @@ int HeaderCopy(const std::vector<std::string>& args, const CliStreams& io, FileS
   Arguments parsed;
   int code = kExitSuccess;
   if (!ParseCommand(args, io, command, restore ? kRestoreHeaderUsage : kBackupHeaderUsage,
-                    {"--header"}, {"--force"}, &parsed, &code)) {
+                    {"--header", "--codepage"}, {"--force"}, &parsed, &code)) {
     return code;
   }
   if (parsed.positional.size() != 2) {
@@ -654,13 +717,16 @@ int HeaderCopy(const std::vector<std::string>& args, const CliStreams& io, FileS
   input.headerPath = parsed.values["--header"];
   input.force = parsed.flags.count("--force") != 0;
   if (!restore && !input.force && Exists(io, fileSystem, input.copyPath)) return kExitFailure;
-  const SecretSource secrets(io, parsed.passwordStdin);
-  if (!secrets.Available()) return NoTerminal(io, command);
-  secrets.Read(restore ? "Password of the header backup: " : "Password: ", &input.password);
+  SecretSource secrets(io, parsed);
+  if (!secrets.Ready(command, &code)) return code;
+  if (!secrets.ReadExisting(restore ? "Password of the header backup: " : "Password: ",
+                            &input.password)) {
+    return kExitFailure;
+  }
   const Outcome outcome =
       restore ? RestoreVolumeHeader(fileSystem, input) : BackupVolumeHeader(fileSystem, input);
   WipeString(&input.password);
-  return Finish(io, outcome);
+  return secrets.Opened(Finish(io, outcome));
 }
 
 int Benchmark(const std::vector<std::string>& args, const CliStreams& io) {
@@ -678,15 +744,15 @@ int Benchmark(const std::vector<std::string>& args, const CliStreams& io) {
 int Mount(const std::vector<std::string>& args, const CliStreams& io, FileSystem& fileSystem) {
   Arguments parsed;
   int code = kExitSuccess;
-  if (!ParseCommand(args, io, "mount", kMountUsage, {"--header"},
+  if (!ParseCommand(args, io, "mount", kMountUsage, {"--header", "--codepage"},
                     {"--read-only", "--foreground", "--disk", "--fuse"}, &parsed, &code)) {
     return code;
   }
   if (parsed.positional.size() != 2) {
     return UsageError(io, "mount", "name one volume file and one folder");
   }
-  const SecretSource secrets(io, parsed.passwordStdin);
-  if (!secrets.Available()) return NoTerminal(io, "mount");
+  SecretSource secrets(io, parsed);
+  if (!secrets.Ready("mount", &code)) return code;
   MountOptions options;
   options.volumePath = parsed.positional[0];
   options.folder = parsed.positional[1];
@@ -698,8 +764,9 @@ int Mount(const std::vector<std::string>& args, const CliStreams& io, FileSystem
   if (options.disk && options.preferFuse) {
     return UsageError(io, "mount", "--disk shows no files, so --fuse does not go with it");
   }
-  return RunMount(options, io, fileSystem,
-                  [&secrets](std::string* password) { secrets.Read("Password: ", password); });
+  return secrets.Opened(RunMount(options, io, fileSystem, [&secrets](std::string* password) {
+    secrets.ReadExisting("Password: ", password);
+  }));
 }
 
 int Unmount(const std::vector<std::string>& args, const CliStreams& io) {

@@ -18,8 +18,9 @@ void DisableCoreDumps();
 constexpr size_t kMaxLineLength = 1024;
 void ReadLine(FILE* in, std::string* line);
 
-// Shows `prompt` on `prompter` and reads a line from the terminal `in` with
-// its echo turned off (restored afterwards, also when the program is
-// interrupted, ended or stopped meanwhile, and turned off again when a
-// stopped program is continued).
+// Shows `prompt` on `prompter` and reads a line from the terminal `in` as
+// UTF-8 text (a Windows console is read as Unicode) with its echo turned
+// off (restored afterwards, also when the program is interrupted, ended or
+// stopped meanwhile, and turned off again when a stopped program is
+// continued).
 void ReadHiddenLine(FILE* in, FILE* prompter, const char* prompt, std::string* line);

@@ -1,6 +1,6 @@
 # Bash completion for velmorcrypt-cli: commands, each command's options,
-# algorithm names after --algorithm, file systems after --filesystem, .ehb
-# files after --header, folders
+# algorithm names after --algorithm, file systems after --filesystem, code
+# pages after --codepage, .ehb files after --header, folders
 # where a folder is wanted, and file names elsewhere (one word each, spaces
 # and all).
 _velmorcrypt_cli() {
@@ -19,6 +19,11 @@ _velmorcrypt_cli() {
       mapfile -t COMPREPLY < <(compgen -W "aes-128 aes-256 blowfish-128 blowfish-448" -- "$cur")
       return
       ;;
+    --codepage)
+      local pages="1250 1251 1252 1253 1254 1255 1256 1257 1258 874 932 936 949 950 65001 utf-8"
+      mapfile -t COMPREPLY < <(compgen -W "$pages" -- "$cur")
+      return
+      ;;
     --size)
       return
       ;;
@@ -35,11 +40,11 @@ _velmorcrypt_cli() {
       ;;
   esac
   case $command in
-    create) options="--size --algorithm --filesystem --header --force --password-stdin --help" ;;
-    passwd) options="--password-stdin --help" ;;
-    info) options="--header --json --password-stdin --help" ;;
-    backup-header | restore-header) options="--header --force --password-stdin --help" ;;
-    mount) options="--header --read-only --foreground --disk --fuse --password-stdin --help" ;;
+    create) options="--size --algorithm --filesystem --header --force --password-stdin --codepage --help" ;;
+    passwd) options="--password-stdin --codepage --help" ;;
+    info) options="--header --json --password-stdin --codepage --help" ;;
+    backup-header | restore-header) options="--header --force --password-stdin --codepage --help" ;;
+    mount) options="--header --read-only --foreground --disk --fuse --password-stdin --codepage --help" ;;
     unmount | benchmark) options="--help" ;;
     *) return ;;
   esac

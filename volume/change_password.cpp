@@ -82,6 +82,7 @@ ChangePasswordOutcome ChangeVolumePassword(FileSystem& fileSystem,
   if (input.currentPassword.size() > kMaxPasswordLength) {
     return Fail("Current password cannot be longer than 64 characters.");
   }
+  if (!input.newPasswordRefusal.empty()) return Fail(input.newPasswordRefusal);
   if (input.newPassword != input.confirmation) return Fail("New passwords do not match.");
   if (input.newPassword.size() > kMaxPasswordLength) {
     return Fail("Passwords cannot be longer than " + std::to_string(kMaxPasswordLength) +

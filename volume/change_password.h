@@ -30,6 +30,9 @@ struct ChangePasswordInput {
   std::string currentPassword;
   std::string newPassword;
   std::string confirmation;
+  // Not empty when the shell could not turn the typed new password into a
+  // volume's bytes (platform/password_text.h): the refusal it reports.
+  std::string newPasswordRefusal = {};
 };
 
 struct ChangePasswordOutcome {

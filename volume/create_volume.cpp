@@ -270,6 +270,7 @@ CreateVolumeOutcome CreateVolume(FileSystem& fileSystem, const CreateVolumeInput
   if (input.password.empty() || input.confirmation.empty()) {
     return Fail("Please specify volume password.");
   }
+  if (!input.passwordRefusal.empty()) return Fail(input.passwordRefusal);
   if (input.password != input.confirmation) return Fail("Passwords do not match.");
   if (input.password.size() > kMaxPasswordLength) {
     return Fail("Passwords cannot be longer than " + std::to_string(kMaxPasswordLength) +

@@ -20,6 +20,9 @@ struct CreateVolumeInput {
   uint32_t sizeMb = 0;     // body size in megabytes of 1048576 bytes
   std::string password;
   std::string confirmation;
+  // Not empty when the shell could not turn the typed password into a
+  // volume's bytes (platform/password_text.h): the refusal it reports.
+  std::string passwordRefusal = {};
   int algorithm = 0;  // AlgorithmId
   // Files that exist at the two paths are replaced (the desktop's save
   // dialog has asked); otherwise the creation fails on anything there, a
@@ -49,7 +52,8 @@ uint32_t EncryptionThreadCount(int algorithm);
 bool ParseVolumeSize(std::string_view text, uint32_t* sizeMb);
 
 // Checks the input in a fixed order (volume path, size, free space of the
-// volume file's folder, passwords), then seals the header and writes the
+// volume file's folder, passwords: both given, the shell's refusal, equal,
+// at most 64 bytes), then seals the header and writes the
 // files. Every failure has the caption "Create Error"; a failed creation
 // removes what it created. `cancel`, when given, is polled once per
 // megabyte. The caller keeps its own copies of the passwords and wipes them.

@@ -70,9 +70,15 @@ void ChangePasswordDialog::OnApply(UINT, UINT, HWND) {
   const HWND dialog = Handle();
   ChangePasswordInput input;
   input.path = ControlText(GetDlgItem(dialog, IDC_PASSWORD_FILE));
-  input.currentPassword = ControlText(GetDlgItem(dialog, IDC_PASSWORD_CURRENT));
-  input.newPassword = ControlText(GetDlgItem(dialog, IDC_PASSWORD_NEW));
-  input.confirmation = ControlText(GetDlgItem(dialog, IDC_PASSWORD_CONFIRM));
+  // A current password with letters this system cannot hold is tried as
+  // earlier versions stored it; the change itself is then what the Mount
+  // page would recommend.
+  input.currentPassword = ControlPassword(GetDlgItem(dialog, IDC_PASSWORD_CURRENT)).bytes;
+  const PasswordBytes newPassword = ControlPassword(GetDlgItem(dialog, IDC_PASSWORD_NEW));
+  const PasswordBytes confirmation = ControlPassword(GetDlgItem(dialog, IDC_PASSWORD_CONFIRM));
+  input.newPassword = newPassword.bytes;
+  input.confirmation = confirmation.bytes;
+  input.newPasswordRefusal = NewPasswordRefusal(newPassword, confirmation, SystemCodePageText());
   const ChangePasswordOutcome changed = ChangeVolumePassword(SystemFileSystem(), input);
   WipeString(input.currentPassword);
   WipeString(input.newPassword);

@@ -102,8 +102,11 @@ CreateVolumeInput CreatePage::ReadInput() {
   if (!ParseVolumeSize(ControlText(GetDlgItem(page, IDC_CREATE_SIZE)), &input.sizeMb)) {
     MessageBeep(static_cast<UINT>(-1));
   }
-  input.password = ControlText(GetDlgItem(page, IDC_CREATE_PASSWORD));
-  input.confirmation = ControlText(GetDlgItem(page, IDC_CREATE_CONFIRM));
+  const PasswordBytes password = ControlPassword(GetDlgItem(page, IDC_CREATE_PASSWORD));
+  const PasswordBytes confirmation = ControlPassword(GetDlgItem(page, IDC_CREATE_CONFIRM));
+  input.password = password.bytes;
+  input.confirmation = confirmation.bytes;
+  input.passwordRefusal = NewPasswordRefusal(password, confirmation, SystemCodePageText());
   const HWND algorithms = GetDlgItem(page, IDC_CREATE_ALGORITHM);
   const LRESULT selected = SendMessageA(algorithms, CB_GETCURSEL, 0, 0);
   if (selected != CB_ERR) {

@@ -159,7 +159,11 @@ void MountPage::ReadControls(bool withPassword) {
   state_.externalHeaderPath = ControlText(GetDlgItem(page, IDC_MOUNT_HEADER_PATH));
   if (withPassword) {
     SecureWipe(state_.password.data(), state_.password.size());
-    state_.password = ControlText(GetDlgItem(page, IDC_MOUNT_PASSWORD));
+    const PasswordBytes password = ControlPassword(GetDlgItem(page, IDC_MOUNT_PASSWORD));
+    state_.password = password.bytes;
+    openedAsEarlierVersions_ = password.status == PasswordStatus::kNotHeld
+                                   ? OpenedAsEarlierVersionsText(password, SystemCodePageText())
+                                   : "";
   }
   state_.readOnly =
       SendDlgItemMessageA(page, IDC_MOUNT_READ_ONLY, BM_GETCHECK, 0, 0) == BST_CHECKED ? 1 : 0;
@@ -219,7 +223,12 @@ void MountPage::OnMount(UINT, UINT, HWND) {
   }
   Refresh();
   WriteFieldsToControls();
-  MessageBoxA(Handle(), result.outcome.message.c_str(), result.outcome.caption.c_str(), MB_OK);
+  std::string message = result.outcome.message;
+  if (!openedAsEarlierVersions_.empty()) {
+    message += "\n\n" + openedAsEarlierVersions_ +
+               " Please give it a new password (Options, \"Change Password...\").";
+  }
+  MessageBoxA(Handle(), message.c_str(), result.outcome.caption.c_str(), MB_OK);
   if (explore_) Explore(result.driveLetter);
 }
 

@@ -77,6 +77,9 @@ class MountPage : public Page {
   static const MessageMapEntry<MountPage> kMessages[];
 
   MountPageState state_;
+  // Not empty when the password read for a mount had letters this system
+  // cannot hold: what the success message adds (platform/password_text.h).
+  std::string openedAsEarlierVersions_;
   bool explore_ = false;
   PageTimer timer_;
 };

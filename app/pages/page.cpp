@@ -102,6 +102,20 @@ std::string ControlText(HWND control) {
   return text;
 }
 
+PasswordBytes ControlPassword(HWND control) {
+  std::u16string text(static_cast<size_t>(GetWindowTextLengthW(control)) + 1, u'\0');
+  const int length = GetWindowTextW(control, reinterpret_cast<wchar_t*>(text.data()),
+                                    static_cast<int>(text.size()));
+  PasswordBytes password = PasswordFromUtf16(
+      std::u16string_view(text.data(), length > 0 ? static_cast<size_t>(length) : 0), GetACP());
+  SecureWipe(text.data(), text.size() * sizeof(char16_t));
+  return password;
+}
+
+std::string SystemCodePageText() {
+  return "on this system (code page " + std::to_string(GetACP()) + ")";
+}
+
 void WipeString(std::string& text) {
   SecureWipe(text.data(), text.size());
   text.clear();

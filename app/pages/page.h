@@ -7,6 +7,7 @@
 
 #include <string>
 
+#include "platform/password_text.h"
 #include "ui/window.h"
 
 class Page : public Dialog {
@@ -37,5 +38,11 @@ class Page : public Dialog {
 
 // The text of a control.
 std::string ControlText(HWND control);
+// The password typed into an edit control, read as Unicode and turned into
+// the system's ANSI code page.
+PasswordBytes ControlPassword(HWND control);
+// Where a password's letters go, as messages name it: "on this system (code
+// page 1252)".
+std::string SystemCodePageText();
 // Wipes a string that held a password and empties it.
 void WipeString(std::string& text);

@@ -5,7 +5,8 @@
 # drive sector by sector; the Linux tool mounts the volume and reads the
 # files back. Linux to Windows: the Linux tool creates, mounts, formats and
 # fills a volume; the stand-in driver serves it under Wine and the drive's
-# sectors, read into an image, are checked with the Linux tools.
+# sectors, read into an image, are checked with the Linux tools. Then
+# passwords beyond ASCII between the window and both tools.
 #   crossing.sh WINDOWS_CLI CROSSING_HELPER WINE_RUNNER NATIVE_CLI
 set -euo pipefail
 wincli=$1
@@ -76,6 +77,29 @@ for case in "aes-256 external" "blowfish-128 inside"; do
   [ "$(stat -c %s "$dir/drive.img")" -eq 4194304 ] || fail "$what: the drive is not the body's size"
   check_fat "$dir/drive.img" "$what"
   rm "$dir/drive.img"
+done
+# Passwords beyond ASCII, with Wine as a Western system (code page 1252) and
+# as a Cyrillic one (1251; Wine takes its ANSI code page from LC_ALL): a
+# volume made in the window opens in the Windows tool and the Linux tool (in
+# that code page), and one made by the Linux tool opens in the Windows tool
+# and the window.
+for case in "Grüße C.UTF-8" "Пароль ru_RU.UTF-8 --codepage 1251"; do
+  set -- $case
+  pw=$1 locale=$2
+  shift 2
+  what="'$pw' in Wine's $locale"
+  onwine() { LC_ALL=$locale "$wine_run" "$@"; }
+  w=$dir/window-$locale.vmv l=$dir/linux-$locale.vmv
+  printf '%s\n' "$pw" | onwine "$helper" create-in-window "$(dos "$w")" || fail "$what: creating in the window"
+  printf '%s\n' "$pw" | onwine "$wincli" info "$(dos "$w")" --password-stdin >/dev/null ||
+    fail "$what: the Windows tool did not open the window's volume"
+  printf '%s\n' "$pw" | "$cli" info "$w" "$@" --password-stdin >/dev/null ||
+    fail "$what: the Linux tool did not open the window's volume"
+  printf '%s\n%s\n' "$pw" "$pw" | "$cli" create "$l" --size 1 --filesystem none "$@" --password-stdin >/dev/null
+  printf '%s\n' "$pw" | onwine "$wincli" info "$(dos "$l")" --password-stdin >/dev/null ||
+    fail "$what: the Windows tool did not open the Linux tool's volume"
+  printf '%s\n' "$pw" | onwine "$helper" mount-in-window "$(dos "$l")" ||
+    fail "$what: the window did not mount the Linux tool's volume"
 done
 echo "crossing.sh: volumes carried from Windows to Linux and back"
 

@@ -46,7 +46,7 @@ echo "ok   apt-get install ./velmorcrypt-cli_${version}_amd64.deb"
 what="velmorcrypt-cli --version names $version"
 report in_root sh -c "velmorcrypt-cli --version | grep -q '$version'"
 what="the installed tool makes a volume and reads its header"
-report in_root sh -c "printf 'pw\npw\n' | velmorcrypt-cli create /tmp/v.vmv --size 1 --password-stdin &&
+report in_root sh -c "printf 'pw\npw\n' | velmorcrypt-cli create /tmp/v.vmv --size 1 --filesystem none --password-stdin &&
   printf 'pw\n' | velmorcrypt-cli info /tmp/v.vmv --password-stdin | grep -q AES-128"
 what="man velmorcrypt-cli finds its page"
 report in_root sh -c "man -w velmorcrypt-cli | grep -q /usr/share/man/man1/velmorcrypt-cli.1.gz"

@@ -94,6 +94,11 @@ TEST_F(ChangePasswordTest, LongCurrentPasswordComesBeforeTheNewOnes) {
 
 TEST_F(ChangePasswordTest, NewPasswordChecksInOrder) {
   const std::string path = MakeVolume();
+  ExpectRefused(
+      {path, std::string(65, 'x'), kNew, kNew, "Letter 1 of the password cannot be used."},
+      "Current password cannot be longer than 64 characters.");
+  ExpectRefused({path, kOld, kNew, "New password", "Letter 1 of the password cannot be used."},
+                "Letter 1 of the password cannot be used.");
   ExpectRefused({path, kOld, kNew, "New password"}, "New passwords do not match.");
   ExpectRefused({path, kOld, std::string(65, 'n'), std::string(65, 'm')},
                 "New passwords do not match.");

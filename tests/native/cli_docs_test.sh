@@ -69,6 +69,8 @@ mkdir "$dir/files" "$dir/files/sub"
 touch "$dir/files/a.ehb" "$dir/files/b.vmv" "$dir/files/c d.vmv"
 [ "$(complete_words create x --algorithm blow)" = "blowfish-128 blowfish-448 " ] ||
   fail "algorithm names: $(complete_words create x --algorithm blow)"
+[ "$(complete_words mount x y --codepage 95)" = "950 " ] ||
+  fail "code pages: $(complete_words mount x y --codepage 95)"
 [ "$(complete_words info "$dir/files/b.vmv" --header "$dir/files/")" = \
   "$dir/files/a.ehb $dir/files/sub " ] || fail "--header: $(complete_words info x --header "$dir/files/")"
 [ "$(complete_words mount x "$dir/files/")" = "$dir/files/sub " ] ||

@@ -154,8 +154,12 @@ TEST_F(CreateVolumeTest, PasswordChecksInOrder) {
   input = Input(1);
   input.confirmation.clear();
   ExpectRefused(input, "Please specify volume password.");
+  // The shell's refusal (letters its code page cannot hold) comes next.
   input = Input(1);
   input.confirmation = "Correct horse";
+  input.passwordRefusal = "Letter 1 of the confirmation cannot be used.";
+  ExpectRefused(input, input.passwordRefusal);
+  input.passwordRefusal.clear();
   ExpectRefused(input, "Passwords do not match.");
   // A mismatch is reported before the length.
   input.password = std::string(65, 'a');

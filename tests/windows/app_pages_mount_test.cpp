@@ -44,13 +44,13 @@ testing::Environment* const kEnvironment =
     testing::AddGlobalTestEnvironment(new driver_support::InstalledDriver("vm-pages-program"));
 
 // A 1 MB volume with its header at the end, made by the creation engine.
-std::string MakeVolume(const std::string& name) {
+std::string MakeVolume(const std::string& name, const std::string& password = kPassword) {
   const std::string path = TempFolder("vm-pages-mount") + name + ".vmv";
   CreateVolumeInput input;
   input.volumePath = path;
   input.sizeMb = 1;
-  input.password = kPassword;
-  input.confirmation = kPassword;
+  input.password = password;
+  input.confirmation = password;
   input.algorithm = 1;
   EXPECT_TRUE(CreateVolume(SystemFileSystem(), input).outcome.success);
   return path;
@@ -244,6 +244,28 @@ TEST_F(MountPageTest, AMountClearsTheFieldsDropsTheLetterAndRecordsTheVolume) {
   // The letter just taken can no longer be selected.
   page.SelectDriveText(drive);
   EXPECT_EQ(SelectedDrive(), after.front());
+}
+
+TEST_F(MountPageTest, APasswordAsEarlierVersionsStoredItOpensWithTheLettersTypedAndAWarning) {
+  Open(0);
+  // On this code-page-1252 system earlier versions read the field as ANSI
+  // text (GetWindowTextA): "??????" for the Cyrillic, "aß?" for the Greek.
+  for (const auto& [typed, letters] :
+       {std::pair{"Пароль", "Letters 1 to 6"}, std::pair{"αβγ", "Letters 1 to 3"}}) {
+    Set(IDC_MOUNT_PASSWORD, typed);
+    char stored[65] = {};
+    GetWindowTextA(Item(IDC_MOUNT_PASSWORD), stored, sizeof stored);
+    page.SetVolumePath(MakeVolume("earlier", stored));
+    const SeenBox box = PressAndAnswer(IDC_MOUNT_BUTTON);
+    EXPECT_EQ(box.text, "Velmorcrypt volume successfully mounted.\n\n" + std::string(letters) +
+                            " of the password cannot be used on this system (code page 1252). "
+                            "The volume opened with them as earlier versions stored them (as "
+                            "\"?\" or a look-alike), so other passwords open it too. Please give "
+                            "it a new password (Options, \"Change Password...\").");
+    for (const ScannedDrive& drive : ScanDrives(SystemDriverPort())) {
+      DismountVolume(SystemDriverPort(), drive.letter, session, 1);
+    }
+  }
 }
 
 TEST_F(MountPageTest, ApplyArmsTheDrivesAndTheTimerAndZeroStopsIt) {

@@ -236,6 +236,9 @@ TEST_F(ChangePasswordDialogTest, ReportsTheChecksInOrderAndEscapeClosesWithTwo) 
       {{"", "", "", ""}, "Please select the file containing the header block."},
       {{volume, "", "a", "a"}, "Please fill in all password fields."},
       {{volume, long65, "a", "b"}, "Current password cannot be longer than 64 characters."},
+      // Letters this code-page-1252 system cannot hold, before the comparison.
+      {{volume, "pw", "Пароль", "b"},
+       "Letters 1 to 6 of the password cannot be used on this system (code page 1252)."},
       {{volume, "pw", "a", "b"}, "New passwords do not match."},
   };
   std::vector<SeenBox> boxes;

@@ -1,9 +1,13 @@
 // The Windows side of the crossing test (tests/e2e/crossing.sh): mounts a
 // volume through the program's mount command and the stand-in driver, and
 // writes a disk image to its drive or reads the drive into an image, sector
-// by sector through "\\.\X:".
+// by sector through "\\.\X:"; or types a password (one line of UTF-8 on
+// standard input) into the program's Create page or Mount page as a user
+// would, and presses its button.
 //   crossing_helper write VOLUME HEADER|- PASSWORD IMAGE
 //   crossing_helper read VOLUME HEADER|- PASSWORD IMAGE
+//   crossing_helper create-in-window VOLUME < PASSWORD
+//   crossing_helper mount-in-window VOLUME < PASSWORD
 #include <stdio.h>
 #include <string.h>
 #include <windows.h>
@@ -12,7 +16,11 @@
 #include <string>
 #include <vector>
 
+#include "app/pages/create_page.h"
+#include "app/pages/mount_page.h"
+#include "resources/resource.h"
 #include "standin_fault_support.h"
+#include "tests/windows/test_support.h"
 
 using namespace standin_fault;
 
@@ -49,16 +57,64 @@ bool CopySectors(HANDLE drive, bool toDrive, const std::string& imagePath) {
   return toDrive ? FlushFileBuffers(drive) != 0 : true;
 }
 
+// Creates a 1 MB volume on the Create page, or mounts one on the Mount page
+// (and dismounts it), with the password typed into the page; true when the
+// page answers with its success.
+bool InWindow(bool create, const std::string& volume) {
+  using namespace test_support;
+  char password[256] = {};
+  if (fgets(password, sizeof password, stdin) == nullptr) return false;
+  password[strcspn(password, "\r\n")] = '\0';
+  InitControls();
+  const HWND host = CreateHostWindow();
+  CreatePage createPage;
+  MountPage mountPage;
+  const HWND page = create ? createPage.Create(host) : mountPage.Create(host);
+  uint32_t session = 0;
+  GetLogonSessionId(&session);
+  mountPage.SetLogonSessionId(session);
+  for (const auto& [id, text] :
+       create ? std::vector<std::pair<int, std::string>>{{IDC_CREATE_VOLUME_PATH, volume},
+                                                         {IDC_CREATE_SIZE, "1"},
+                                                         {IDC_CREATE_PASSWORD, password},
+                                                         {IDC_CREATE_CONFIRM, password}}
+              : std::vector<std::pair<int, std::string>>{{IDC_MOUNT_VOLUME_PATH, volume},
+                                                         {IDC_MOUNT_PASSWORD, password}}) {
+    SetItemText(page, id, text);
+  }
+  BoxAnswerer answer;
+  Click(page, create ? IDC_CREATE_BUTTON : IDC_MOUNT_BUTTON);
+  PumpUntil([&answer] { return answer.Done(); });
+  const std::string said = answer.Take().value_or(SeenBox{}).text;
+  DestroyWindow(host);
+  fprintf(stderr, "crossing_helper: the page said: %s\n", said.c_str());
+  for (const ScannedDrive& drive : ScanDrives(SystemDriverPort())) {
+    DismountVolume(SystemDriverPort(), drive.letter, session, 1);
+  }
+  return said == (create ? "Velmorcrypt volume successfully created."
+                         : "Velmorcrypt volume successfully mounted.");
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 6 || (strcmp(argv[1], "write") != 0 && strcmp(argv[1], "read") != 0)) {
-    fprintf(stderr, "usage: crossing_helper write|read VOLUME HEADER|- PASSWORD IMAGE\n");
+  const bool window = argc == 3 && (strcmp(argv[1], "create-in-window") == 0 ||
+                                    strcmp(argv[1], "mount-in-window") == 0);
+  if (!window && (argc != 6 || (strcmp(argv[1], "write") != 0 && strcmp(argv[1], "read") != 0))) {
+    fprintf(stderr,
+            "usage: crossing_helper write|read VOLUME HEADER|- PASSWORD IMAGE\n"
+            "       crossing_helper create-in-window|mount-in-window VOLUME < PASSWORD\n");
     return 2;
   }
+  if (window && strcmp(argv[1], "create-in-window") == 0) return InWindow(true, argv[2]) ? 0 : 1;
   const bool toDrive = strcmp(argv[1], "write") == 0;
   if (!driver_support::InstallFromProgramFolder("vm-crossing-program")) {
     return Fail("the stand-in driver could not be installed");
+  }
+  if (window) {
+    const bool mounted = InWindow(false, argv[2]);
+    RemoveDriver(SystemServicePort());
+    return mounted ? 0 : 1;
   }
 
   uint32_t session = 0;

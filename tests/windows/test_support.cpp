@@ -99,15 +99,19 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
 }
 
 std::string WindowText(HWND window) {
-  char text[1024] = {};
-  GetWindowTextA(window, text, sizeof text);
-  return text;
+  wchar_t text[1024] = {};
+  GetWindowTextW(window, text, 1024);
+  char utf8[4096] = {};
+  WideCharToMultiByte(CP_UTF8, 0, text, -1, utf8, sizeof utf8, nullptr, nullptr);
+  return utf8;
 }
 
 std::string ItemText(HWND dialog, int id) { return WindowText(GetDlgItem(dialog, id)); }
 
 void SetItemText(HWND dialog, int id, const std::string& text) {
-  SetDlgItemTextA(dialog, id, text.c_str());
+  wchar_t wide[1024] = {};
+  MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, wide, 1024);
+  SetDlgItemTextW(dialog, id, wide);
 }
 
 void Click(HWND dialog, int id) {

@@ -32,9 +32,10 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs = 20000);
 // Dispatches the messages waiting now.
 void PumpPending();
 
+// Texts in UTF-8, read and written as Unicode, as a user types them.
 std::string WindowText(HWND window);
 std::string ItemText(HWND dialog, int id);
-// SetDlgItemTextA, from the window's own thread (or any thread while that
+// SetDlgItemTextW, from the window's own thread (or any thread while that
 // thread waits in a modal loop).
 void SetItemText(HWND dialog, int id, const std::string& text);
 // Sends WM_COMMAND with BN_CLICKED from button `id` to `dialog` and returns
