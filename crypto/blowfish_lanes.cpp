@@ -70,6 +70,45 @@ VM_SCALAR_LANES void EncryptLanes(const BlowfishContext* ctx, const uint8_t ivSe
   }
 }
 
+// One sector's CBC decryption, four blocks at a time. Each block is
+// deciphered from its own ciphertext alone, so the blocks of a group go
+// through the rounds together; then each is XORed with the ciphertext
+// before it (the IV for the first block).
+VM_SCALAR_LANES void DecryptSector(const BlowfishContext* ctx, const uint8_t iv[8], uint8_t* data) {
+  uint32_t previousLeft = LoadLittleEndian32(iv);
+  uint32_t previousRight = LoadLittleEndian32(iv + 4);
+  for (uint32_t block = 0; block < kBlocksPerSector; block += kLanes) {
+    uint8_t* const bytes = data + block * kBlowfishBlockSize;
+    uint32_t cipherLeft[kLanes], cipherRight[kLanes], left[kLanes], right[kLanes];
+#pragma GCC unroll 4
+    for (int x = 0; x < kLanes; ++x) {
+      cipherLeft[x] = left[x] = LoadLittleEndian32(bytes + x * kBlowfishBlockSize);
+      cipherRight[x] = right[x] = LoadLittleEndian32(bytes + x * kBlowfishBlockSize + 4);
+    }
+    for (int i = kRounds + 1; i > 1; i -= 2) {
+#pragma GCC unroll 4
+      for (int x = 0; x < kLanes; ++x) {
+        left[x] ^= ctx->pArray[i];
+        right[x] ^= F(ctx, left[x]);
+      }
+#pragma GCC unroll 4
+      for (int x = 0; x < kLanes; ++x) {
+        right[x] ^= ctx->pArray[i - 1];
+        left[x] ^= F(ctx, right[x]);
+      }
+    }
+#pragma GCC unroll 4
+    for (int x = 0; x < kLanes; ++x) {
+      StoreLittleEndian32(bytes + x * kBlowfishBlockSize,
+                          right[x] ^ ctx->pArray[0] ^ (x == 0 ? previousLeft : cipherLeft[x - 1]));
+      StoreLittleEndian32(bytes + x * kBlowfishBlockSize + 4,
+                          left[x] ^ ctx->pArray[1] ^ (x == 0 ? previousRight : cipherRight[x - 1]));
+    }
+    previousLeft = cipherLeft[kLanes - 1];
+    previousRight = cipherRight[kLanes - 1];
+  }
+}
+
 }  // namespace
 
 void BlowfishEncryptSectorsInterleaved(const BlowfishContext* ctx, const uint8_t ivSeed[8],
@@ -84,4 +123,20 @@ void BlowfishEncryptSectorsInterleaved(const BlowfishContext* ctx, const uint8_t
     data += kSectorSize;
     ++firstSector;
   }
+}
+
+void BlowfishDecryptSectorsInterleaved(const BlowfishContext* ctx, const uint8_t ivSeed[8],
+                                       uint8_t* data, uint64_t firstSector, uint32_t sectorCount) {
+  uint8_t digests[kMaxSectorIvBatch][kSha1DigestSize];
+  while (sectorCount > 0) {
+    const uint32_t batch = sectorCount < kMaxSectorIvBatch ? sectorCount : kMaxSectorIvBatch;
+    SectorIvs(ivSeed, kBlowfishSeedSize, firstSector, batch, digests);
+    for (uint32_t i = 0; i < batch; ++i) {
+      DecryptSector(ctx, digests[i], data);
+      data += kSectorSize;
+    }
+    firstSector += batch;
+    sectorCount -= batch;
+  }
+  SecureWipe(digests, sizeof digests);
 }
