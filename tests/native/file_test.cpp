@@ -154,9 +154,12 @@ TEST_F(SystemFileTest, FoldersAreNotFiles) {
 TEST_F(SystemFileTest, Remove) {
   const std::string path = folder.File("gone.bin");
   WriteWholeFile(path, {1, 2, 3});
+  EXPECT_TRUE(fileSystem.Exists(path));
   EXPECT_TRUE(fileSystem.Remove(path));
   EXPECT_TRUE(folder.Names().empty());
   EXPECT_FALSE(fileSystem.Remove(path));
+  EXPECT_FALSE(fileSystem.Exists(path));
+  EXPECT_TRUE(fileSystem.Exists(folder.Folder()));
 }
 
 TEST_F(SystemFileTest, FreeSpaceOfTheFolderThatWouldHoldTheFile) {
@@ -215,7 +218,8 @@ TEST_F(SystemFileTest, WritebackHintsLeaveTheFileAsWritten) {
 // Files created with either create mode are private to their owner whatever
 // the umask, no create writes through a symbolic link (one to a file, or a
 // dangling one), the exclusive create fails on both, and the backup reader
-// and Remove never follow one; the backup reader takes plain files only.
+// and Remove never follow one; the backup reader takes plain files only, and
+// Exists sees what it refuses.
 TEST_F(SystemFileTest, CreatesArePrivateAndNeverGoThroughALink) {
   const std::string victim = folder.File("victim");
   WriteWholeFile(victim, {1, 2, 3});
@@ -256,6 +260,11 @@ TEST_F(SystemFileTest, CreatesArePrivateAndNeverGoThroughALink) {
   const std::string pipe = folder.File("pipe");
   ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
   EXPECT_EQ(fileSystem.Open(pipe, OpenMode::kReadNoFollow), nullptr);  // and does not wait
+  // What the backup reader refuses is still there, a dangling link too.
+  std::filesystem::create_symlink(folder.File("nowhere"), folder.File("dangling"));
+  for (const std::string& there : {link, pipe, folder.File("dangling")}) {
+    EXPECT_TRUE(fileSystem.Exists(there)) << there;
+  }
   EXPECT_TRUE(fileSystem.Remove(link));
   EXPECT_EQ(ReadWholeFile(victim), (std::vector<uint8_t>{1, 2, 3}));
 }
