@@ -14,7 +14,9 @@
 // - the first failing check, in the fixed order, gives its message, and no
 //   file is opened before every check has passed;
 // - no file is created but the backup, and nothing but the file and its
-//   backup changes;
+//   backup changes; a file at the backup's name that is no change's own
+//   (neither stale nor torn) is never changed or removed, and the change
+//   that finds it says so;
 // - opening the header as the reads do (through the backup only when it is
 //   torn between the backup's copies) never changes a file;
 // - a current password that opens nothing that way writes nothing, also
@@ -85,6 +87,18 @@ int OpenAsLater(Files files, const std::string& path, const std::string& passwor
   return algorithm;
 }
 
+// What lies at the backup's name of `path` in `files`, as a change that
+// reads the header in place sees it.
+BackupState BackupBefore(const Files& files, const std::string& path) {
+  MemoryFileSystem fileSystem(UINT64_MAX, 0);
+  fileSystem.files = files;
+  const std::string& file = files.at(path);
+  uint8_t inPlace[kHeaderSize];
+  uint8_t copies[kHeaderBackupSize];
+  memcpy(inPlace, file.data() + file.size() - kHeaderSize, kHeaderSize);
+  return ExamineHeaderBackup(fileSystem, path, inPlace, copies);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -140,6 +154,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (const auto& [path, contents] : before) {
     FUZZ_CHECK(path == backupPath || after.count(path) == 1);
   }
+  const bool foreignBackup = before.count(input.path) == 1 && original.size() >= kHeaderSize &&
+                             BackupBefore(before, input.path) == BackupState::kForeign;
+  if (foreignBackup) {
+    FUZZ_CHECK(after.count(backupPath) == 1 && after.at(backupPath) == before.at(backupPath));
+  }
   const std::string& message = result.outcome.message;
   uint8_t opened[kHeaderSize];
 
@@ -169,13 +188,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       "Error opening file.", "Error reading file.",
       "This file does not seem to contain a header block.", "Error changing password.",
       "Error writing file."};
-  FUZZ_CHECK(kFailures.count(message) == 1);
+  FUZZ_CHECK(kFailures.count(message) == 1 || message == BackupInTheWayMessage(input.path));
   if (message == "Error opening file.") {
     FUZZ_CHECK((flags & 1) == 0 || fileSystem.AnyFailed("open"));
   } else if (message == "Error reading file.") {
     FUZZ_CHECK(fileSystem.AnyFailed("size") || fileSystem.AnyFailed("read"));
   } else if (message == "This file does not seem to contain a header block.") {
     FUZZ_CHECK(original.size() < kHeaderSize);
+  } else if (message == BackupInTheWayMessage(input.path)) {
+    FUZZ_CHECK(foreignBackup || fileSystem.AnyCallFailed());
+    FUZZ_CHECK(fileSystem.Count("write") == 0);
   } else if (message == "Error changing password.") {
     FUZZ_CHECK(FuzzRandomRefused() || fileSystem.AnyCallFailed() ||
                OpenAsLater(before, input.path, input.currentPassword, opened) == kAlgorithmNone);
