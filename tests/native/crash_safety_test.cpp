@@ -316,8 +316,8 @@ std::string WriteHeaderFile(const TempFolder& folder, bool external,
                             const std::vector<uint8_t>& header) {
   const std::string path = folder.File(external ? "volume.ehb" : "volume.vmv");
   const size_t body = external ? 0 : 4096;
-  std::vector<uint8_t> bytes(body + header.size(), 0x6B);
-  std::copy(header.begin(), header.end(), bytes.begin() + static_cast<ptrdiff_t>(body));
+  std::vector<uint8_t> bytes(body + kHeaderSize, 0x6B);
+  memcpy(bytes.data() + body, header.data(), kHeaderSize);
   WriteWholeFile(path, bytes);
   return path;
 }
