@@ -26,6 +26,28 @@ inline uint32_t F(const BlowfishContext* ctx, uint32_t x) {
          ctx->sBoxes[3][x & 0xFF];
 }
 
+// The sixteen rounds over `Lanes` blocks at once, each round of every block
+// before the next round: the P-array from its start (encryption) or from
+// its end (decryption).
+template <int Lanes, bool Decrypting>
+VM_SCALAR_LANES inline void Rounds(const BlowfishContext* ctx, uint32_t left[Lanes],
+                                   uint32_t right[Lanes]) {
+  for (int round = 0; round < kRounds; round += 2) {
+    const uint32_t first = ctx->pArray[Decrypting ? kRounds + 1 - round : round];
+    const uint32_t second = ctx->pArray[Decrypting ? kRounds - round : round + 1];
+#pragma GCC unroll 4
+    for (int x = 0; x < Lanes; ++x) {
+      left[x] ^= first;
+      right[x] ^= F(ctx, left[x]);
+    }
+#pragma GCC unroll 4
+    for (int x = 0; x < Lanes; ++x) {
+      right[x] ^= second;
+      left[x] ^= F(ctx, right[x]);
+    }
+  }
+}
+
 template <int Lanes>
 VM_SCALAR_LANES void EncryptLanes(const BlowfishContext* ctx, const uint8_t ivSeed[8],
                                   uint8_t* data, uint64_t sector) {
@@ -46,18 +68,7 @@ VM_SCALAR_LANES void EncryptLanes(const BlowfishContext* ctx, const uint8_t ivSe
       left[x] ^= LoadLittleEndian32(bytes[x]);
       right[x] ^= LoadLittleEndian32(bytes[x] + 4);
     }
-    for (int i = 0; i < kRounds; i += 2) {
-#pragma GCC unroll 4
-      for (int x = 0; x < Lanes; ++x) {
-        left[x] ^= ctx->pArray[i];
-        right[x] ^= F(ctx, left[x]);
-      }
-#pragma GCC unroll 4
-      for (int x = 0; x < Lanes; ++x) {
-        right[x] ^= ctx->pArray[i + 1];
-        left[x] ^= F(ctx, right[x]);
-      }
-    }
+    Rounds<Lanes, false>(ctx, left, right);
 #pragma GCC unroll 4
     for (int x = 0; x < Lanes; ++x) {
       const uint32_t outLeft = right[x] ^ ctx->pArray[kRounds + 1];
@@ -85,18 +96,7 @@ VM_SCALAR_LANES void DecryptSector(const BlowfishContext* ctx, const uint8_t iv[
       cipherLeft[x] = left[x] = LoadLittleEndian32(bytes + x * kBlowfishBlockSize);
       cipherRight[x] = right[x] = LoadLittleEndian32(bytes + x * kBlowfishBlockSize + 4);
     }
-    for (int i = kRounds + 1; i > 1; i -= 2) {
-#pragma GCC unroll 4
-      for (int x = 0; x < kLanes; ++x) {
-        left[x] ^= ctx->pArray[i];
-        right[x] ^= F(ctx, left[x]);
-      }
-#pragma GCC unroll 4
-      for (int x = 0; x < kLanes; ++x) {
-        right[x] ^= ctx->pArray[i - 1];
-        left[x] ^= F(ctx, right[x]);
-      }
-    }
+    Rounds<kLanes, true>(ctx, left, right);
 #pragma GCC unroll 4
     for (int x = 0; x < kLanes; ++x) {
       StoreLittleEndian32(bytes + x * kBlowfishBlockSize,
