@@ -438,39 +438,38 @@ TEST_P(HeaderCopyTest, RestoreRefusals) {
 
 // "FILE.header-backup" is the name under which a password change and a
 // restore keep the header while they write it. backup-header never writes
-// there (nor over the volume's own backup name), whatever the spelling; a
-// file of the user's at that name (a header backup copied there) is never
-// removed: passwd and restore-header refuse, naming it, and change nothing.
+// there (nor at the volume file's backup name), however it is spelled; a
+// file of the user's there (a saved header copied by hand) stops passwd and
+// restore-header, which name it and change nothing.
 TEST_P(HeaderCopyTest, TheChangesBackupNameIsNeverAUsersFile) {
   const TestVolume volume = Make("named", "pw");
   const std::string copy = Volume("named.bak");
   ASSERT_EQ(Copy("backup-header", volume, copy, "pw").code, kExitSuccess);
   const std::string backupName = volume.headerFile + ".header-backup";
-  const std::string respelled =
-      volumes + "/../volumes/" + std::filesystem::path(backupName).filename().string();
-  auto before = FilesIn(volumes);
-  for (const std::string& target : {backupName, volume.names[0] + ".header-backup", respelled}) {
-    SCOPED_TRACE(target);
-    const CliRun run = Copy("backup-header", volume, target, "pw", {"--force"});
-    EXPECT_EQ(run.code, kExitFailure);
-    EXPECT_NE(run.err.find("keeps its backup"), std::string::npos) << run.err;
-    EXPECT_TRUE(FilesIn(volumes) == before) << "a file changed";
-  }
-  std::filesystem::copy_file(copy, backupName, std::filesystem::copy_options::overwrite_existing);
-  before = FilesIn(volumes);
-  const std::vector<std::vector<std::string>> changes = {
-      {"passwd", volume.headerFile},
-      {"restore-header", volume.names[0], copy},
-      {"restore-header", volume.names[0], backupName},
+  std::filesystem::copy_file(copy, backupName);
+  const auto before = FilesIn(volumes);
+  const std::string notOurs = backupName + " was not made by";
+  const struct {
+    const char* command;
+    std::string file;
+    std::string message;
+  } kRows[] = {
+      {"backup-header", backupName, "keeps its backup"},
+      {"backup-header", volume.names[0] + ".header-backup", "keeps its backup"},
+      {"backup-header",
+       volumes + "/../volumes/" + std::filesystem::path(backupName).filename().string(),
+       "keeps its backup"},
+      {"restore-header", copy, notOurs},
+      {"restore-header", backupName, notOurs},
+      {"passwd", volume.headerFile, notOurs},
   };
-  for (std::vector<std::string> args : changes) {
-    SCOPED_TRACE(args[0] + " " + args.back());
-    args.push_back("--password-stdin");
-    if (args[0] == "restore-header")
-      args.insert(args.end(), volume.names.begin() + 1, volume.names.end());
-    const CliRun run = Run(args, "pw\nnew\nnew\n");
+  for (const auto& row : kRows) {
+    SCOPED_TRACE(std::string(row.command) + " " + row.file);
+    const CliRun run = row.command == std::string("passwd")
+                           ? Run({"passwd", row.file, "--password-stdin"}, "pw\nnew\nnew\n")
+                           : Copy(row.command, volume, row.file, "pw", {"--force"});
     EXPECT_EQ(run.code, kExitFailure);
-    EXPECT_NE(run.err.find(backupName + " was not made by"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find(row.message), std::string::npos) << run.err;
     EXPECT_TRUE(FilesIn(volumes) == before) << "a file changed";
   }
 }

@@ -101,16 +101,6 @@ expect 0 '"algorithm": "AES-128"' "info --json"
 jq -e '.headerPlacement == "volume file" and .bodySize == 1048576 and .headerBackup == "none"' \
   "$dir/out" >/dev/null || fail "info --json is no JSON of the volume"
 
-# The change's backup name is the program's own: backup-header refuses it,
-# and a saved header copied there stops passwd and survives.
-run 'gamma\n' "$@" "$cli" backup-header "$dir/a.vmv" "$dir/a.vmv.header-backup" --force --password-stdin
-expect 1 "keeps its backup" "backup-header to the change's backup name"
-cp "$dir/a.saved" "$dir/a.vmv.header-backup"
-run 'gamma\nomega\nomega\n' "$@" "$cli" passwd "$dir/a.vmv" --password-stdin
-expect 1 "was not made by a password change" "passwd beside a saved header at the backup's name"
-cmp -s "$dir/a.saved" "$dir/a.vmv.header-backup" || fail "passwd changed the user's saved header"
-rm "$dir/a.vmv.header-backup"
-
 # Natively: the folder is flushed after the backup is created and after it
 # is removed, so that a power loss keeps the backup's name as long as the
 # header may need it.
