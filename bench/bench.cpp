@@ -1,7 +1,8 @@
 // Benchmarks of the cryptography and of volume creation, each beside its
 // reference in the same run: OpenSSL's libcrypto for the cryptography, the
-// AES-NI path for the VAES path, the single-core sector speed for Blowfish
-// creation on every core, and plain durable writes of the same byte count to
+// AES-NI path for the VAES path, each path's sector encryption for its
+// decryption, the single-core sector speed for Blowfish creation on every
+// core, and plain durable writes of the same byte count to
 // the same folder for creation. Prints Google Benchmark's figures, then a
 // summary of medians, spreads, ratios and the processor features each of our
 // paths used.
@@ -169,14 +170,19 @@ void OpenHeaderWrongPassword(benchmark::State& state, bool fast) {
 
 // --- Sector encryption ---------------------------------------------------------
 
-void SectorsOurs(benchmark::State& state, int algorithm, SectorPath path) {
+// Encrypts, or with `decrypt` decrypts, the same run of sectors.
+void SectorsOurs(benchmark::State& state, int algorithm, SectorPath path, bool decrypt) {
   const std::vector<uint8_t> keys = Bytes(2 * kBodyKeySize, 5);
   BodyCipher cipher;
   BodyCipherInit(&cipher, algorithm, keys.data(), keys.data() + kBodyKeySize);
   SelectPath(path);
   std::vector<uint8_t> data(kSectorRunSize, 0);
   for (auto _ : state) {
-    BodyCipherEncrypt(&cipher, data.data(), kFirstSector, kSectorRunCount);
+    if (decrypt) {
+      BodyCipherDecrypt(&cipher, data.data(), kFirstSector, kSectorRunCount);
+    } else {
+      BodyCipherEncrypt(&cipher, data.data(), kFirstSector, kSectorRunCount);
+    }
     benchmark::ClobberMemory();
   }
   SelectDefaultPath();
@@ -569,6 +575,13 @@ void PrintSummary(bool aesMatches) {
       Line("sectors " + name + ", VAES vs AES-NI", prefix + "ours-vaes", prefix + "ours-aes-ni",
            false, "speed >= 1.3x", g_features[prefix + "ours-vaes"]);
     }
+    // Reading a volume decrypts: never slower than writing it, on any path.
+    for (SectorPath path : SectorPaths(algorithm)) {
+      const std::string ours = prefix + "ours-" + SectorPathName(path);
+      Line("decrypt " + name + ", " + SectorPathName(path),
+           "sectors-decrypt/" + name + "/ours-" + SectorPathName(path), ours, false, "speed >= 1x",
+           g_features[ours]);
+    }
   }
   for (int algorithm : kAlgorithms) {
     if (AlgorithmIsAes(algorithm)) continue;
@@ -611,7 +624,10 @@ void Register() {
     for (SectorPath path : SectorPaths(algorithm)) {
       const std::string name = prefix + "ours-" + SectorPathName(path);
       g_features[name] = FeaturesOf(algorithm, path);
-      crypto(benchmark::RegisterBenchmark(name.c_str(), SectorsOurs, algorithm, path));
+      crypto(benchmark::RegisterBenchmark(name.c_str(), SectorsOurs, algorithm, path, false));
+      const std::string decrypt = std::string("sectors-decrypt/") + AlgorithmName(algorithm) +
+                                  "/ours-" + SectorPathName(path);
+      crypto(benchmark::RegisterBenchmark(decrypt.c_str(), SectorsOurs, algorithm, path, true));
     }
     crypto(benchmark::RegisterBenchmark((prefix + "openssl").c_str(), SectorsOpenSsl, algorithm));
   }

@@ -97,7 +97,9 @@ constexpr char kPasswdUsage[] =
     "Changes the password of the header in the last 1044 bytes of FILE: a volume\n"
     "file that holds its header, or an external header block (.ehb). Nothing\n"
     "else in the file changes. Asks for the current password, then the new one\n"
-    "twice.\n"
+    "twice. While it writes, the change keeps the old and the new header in\n"
+    "FILE.header-backup and removes it afterwards; it refuses to run while a file\n"
+    "that no change left lies under that name.\n"
     "\n"
     "Options:\n"
     "  --password-stdin   read the current password, the new password and its\n"
@@ -129,7 +131,9 @@ constexpr char kBackupHeaderUsage[] =
     "its owner. Keep it apart from the volume: one bad sector in the header loses\n"
     "every file in the volume, and restore-header brings it back. FILE holds the\n"
     "volume's keys sealed under today's password: whoever has it and that\n"
-    "password can read the volume, even after the password is changed.\n"
+    "password can read the volume, even after the password is changed. FILE is\n"
+    "never the volume, its header block, nor VOLUME.header-backup or\n"
+    "FILE.ehb.header-backup, where a password change keeps its backup.\n"
     "\n"
     "Options:\n"
     "  --header FILE.ehb  the volume's external header block\n"
@@ -150,6 +154,8 @@ constexpr char kRestoreHeaderUsage[] =
     "it too, both must be of the same volume (the same body keys); a header of\n"
     "another volume is refused. When the header in place no longer opens with\n"
     "it (damaged, or its password was changed since), only --force writes FILE.\n"
+    "A header torn by an interrupted password change is first repaired from its\n"
+    "backup, which stays until the repair is read back.\n"
     "\n"
     "Options:\n"
     "  --header FILE.ehb  the volume's external header block\n"
@@ -584,7 +590,7 @@ void ReportBackup(FILE* stream, const std::string& headerFile, BackupState backu
       return;
     case BackupState::kStale:
       fprintf(stream,
-              "Header backup: %s is left from a finished password change; the next password "
+              "Header backup: %s is left from an earlier password change; the next password "
               "change removes it\n",
               backupPath.c_str());
       return;
@@ -599,7 +605,8 @@ void ReportBackup(FILE* stream, const std::string& headerFile, BackupState backu
       return;
     case BackupState::kForeign:
       fprintf(stream,
-              "Header backup: %s fits no interrupted password change of this header; ignored\n",
+              "Header backup: %s fits no interrupted password change of this header; ignored, "
+              "but a password change or restore-header refuses to run until it is moved away\n",
               backupPath.c_str());
       return;
   }

@@ -4,8 +4,10 @@
 #include <string.h>
 
 #include <memory>
+#include <string_view>
 
 #include "cli/volume_info.h"
+#include "platform/path.h"
 #include "volume/change_password.h"
 #include "volume/header.h"
 #include "volume/header_backup.h"
@@ -24,6 +26,17 @@ const std::string& HeaderFileOf(const HeaderCopyInput& input) {
   return input.headerPath.empty() ? input.volumePath : input.headerPath;
 }
 
+// Whether the paths name one entry of one folder: one file, or, where
+// nothing lies yet, the same name in the same folder however it is spelled.
+bool SameName(FileSystem& fileSystem, const std::string& a, const std::string& b) {
+  if (fileSystem.SameFile(a, b)) return true;
+  const std::string folderA = FolderOfPath(a);
+  const std::string folderB = FolderOfPath(b);
+  return SamePath(std::string_view(a).substr(folderA.size()),
+                  std::string_view(b).substr(folderB.size())) &&
+         fileSystem.SameFile(folderA.empty() ? "." : folderA, folderB.empty() ? "." : folderB);
+}
+
 }  // namespace
 
 Outcome BackupVolumeHeader(FileSystem& fileSystem, const HeaderCopyInput& input) {
@@ -31,6 +44,14 @@ Outcome BackupVolumeHeader(FileSystem& fileSystem, const HeaderCopyInput& input)
   if (fileSystem.SameFile(input.copyPath, input.volumePath) ||
       fileSystem.SameFile(input.copyPath, headerFile)) {
     return Fail("The header backup cannot be written over the volume or its header block.");
+  }
+  for (const std::string& changeBackup :
+       {HeaderBackupPath(input.volumePath), HeaderBackupPath(headerFile)}) {
+    if (SameName(fileSystem, input.copyPath, changeBackup)) {
+      return Fail(input.copyPath +
+                  " is the name under which a password change keeps its backup of this header "
+                  "while it writes, and removes it afterwards; choose another name.");
+    }
   }
   VolumeInfo info;
   HeaderBuffer opened;
@@ -119,9 +140,19 @@ Outcome RestoreVolumeHeader(FileSystem& fileSystem, const HeaderCopyInput& input
   if (!file->ReadAt(offset, current.bytes, kHeaderSize)) {
     return Fail("Error reading " + headerFile + ".");
   }
+  // The header in place opens by itself or, torn by an interrupted password
+  // change, through one of its backup's copies.
+  uint8_t copies[kHeaderBackupSize];
+  const BackupState backup = ExamineHeaderBackup(fileSystem, headerFile, current.bytes, copies);
   memcpy(currentOpened.bytes, current.bytes, kHeaderSize);
-  if (OpenHeaderReadOnly(fileSystem, headerFile, currentOpened.bytes, password, passwordLength) !=
-      kAlgorithmNone) {
+  int opener = -1;
+  bool opens = OpenHeader(currentOpened.bytes, password, passwordLength) != kAlgorithmNone;
+  if (!opens && backup == BackupState::kTorn) {
+    int algorithm = kAlgorithmNone;
+    opener = OpenBackupCopy(copies, password, passwordLength, currentOpened.bytes, &algorithm);
+    opens = opener >= 0;
+  }
+  if (opens) {
     // Both open: they must be headers of one volume.
     if (memcmp(currentOpened.bytes + kSectorIvSeedOffset, savedOpened.bytes + kSectorIvSeedOffset,
                2 * kBodyKeySize) != 0) {
@@ -135,8 +166,22 @@ Outcome RestoreVolumeHeader(FileSystem& fileSystem, const HeaderCopyInput& input
         "was changed after the backup was made. If the backup is of this volume, restore it with "
         "--force; a header of another volume would make the volume's data unreadable.");
   }
-  if (!ReplaceHeaderSafely(fileSystem, headerFile, *file, offset, current.bytes, saved.bytes)) {
-    return Fail("Error writing the header to " + headerFile + "; it was not restored.");
+  // A torn header is first made whole with the copy that the password
+  // opened (else the old one): its backup, the only way to open it, stays
+  // until that copy is in place and read back.
+  const std::string notWritten =
+      "Error writing the header to " + headerFile + "; it was not restored.";
+  if (backup == BackupState::kTorn &&
+      !RepairTornHeader(*file, offset, current.bytes, copies, opener < 0 ? 0 : opener)) {
+    return Fail(notWritten);
+  }
+  switch (ReplaceHeaderSafely(fileSystem, headerFile, *file, offset, current.bytes, saved.bytes)) {
+    case HeaderWrite::kDone:
+      break;
+    case HeaderWrite::kFailed:
+      return Fail(notWritten);
+    case HeaderWrite::kBackupInTheWay:
+      return Fail(BackupInTheWayMessage(headerFile));
   }
   return Outcome::Success("Header restored from " + input.copyPath +
                               ". The volume opens with the password the header had when it "

@@ -22,12 +22,16 @@ struct HeaderCopyInput {
 // `info`), then writes the sealed header, as it lies on the disk, to a new
 // private file at copyPath (created exclusively unless `force`). A header
 // torn by an interrupted password change is not saved: `passwd` repairs it
-// first. Never writes to the volume or its header block.
+// first. Never writes to the volume or its header block, nor under the name
+// of a password change's backup of either (HeaderBackupPath).
 Outcome BackupVolumeHeader(FileSystem& fileSystem, const HeaderCopyInput& input);
 
 // Writes the header saved in copyPath back in place. The saved header must
 // open with the password; when the header in place opens with it too, both
 // must hold the same body keys (a header of another volume is refused even
 // with `force`). A header in place that does not open with the password is
-// replaced only with `force`. Every failure leaves the volume as it was.
+// replaced only with `force`. A header torn by an interrupted password
+// change is made whole from its backup first. Every refusal leaves the
+// volume as it was, as does every failure but one after that repair, which
+// leaves the repaired header.
 Outcome RestoreVolumeHeader(FileSystem& fileSystem, const HeaderCopyInput& input);

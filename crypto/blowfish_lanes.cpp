@@ -26,6 +26,28 @@ inline uint32_t F(const BlowfishContext* ctx, uint32_t x) {
          ctx->sBoxes[3][x & 0xFF];
 }
 
+// The sixteen rounds over `Lanes` blocks at once, each round of every block
+// before the next round: the P-array from its start (encryption) or from
+// its end (decryption).
+template <int Lanes, bool Decrypting>
+VM_SCALAR_LANES inline void Rounds(const BlowfishContext* ctx, uint32_t left[Lanes],
+                                   uint32_t right[Lanes]) {
+  for (int round = 0; round < kRounds; round += 2) {
+    const uint32_t first = ctx->pArray[Decrypting ? kRounds + 1 - round : round];
+    const uint32_t second = ctx->pArray[Decrypting ? kRounds - round : round + 1];
+#pragma GCC unroll 4
+    for (int x = 0; x < Lanes; ++x) {
+      left[x] ^= first;
+      right[x] ^= F(ctx, left[x]);
+    }
+#pragma GCC unroll 4
+    for (int x = 0; x < Lanes; ++x) {
+      right[x] ^= second;
+      left[x] ^= F(ctx, right[x]);
+    }
+  }
+}
+
 template <int Lanes>
 VM_SCALAR_LANES void EncryptLanes(const BlowfishContext* ctx, const uint8_t ivSeed[8],
                                   uint8_t* data, uint64_t sector) {
@@ -46,18 +68,7 @@ VM_SCALAR_LANES void EncryptLanes(const BlowfishContext* ctx, const uint8_t ivSe
       left[x] ^= LoadLittleEndian32(bytes[x]);
       right[x] ^= LoadLittleEndian32(bytes[x] + 4);
     }
-    for (int i = 0; i < kRounds; i += 2) {
-#pragma GCC unroll 4
-      for (int x = 0; x < Lanes; ++x) {
-        left[x] ^= ctx->pArray[i];
-        right[x] ^= F(ctx, left[x]);
-      }
-#pragma GCC unroll 4
-      for (int x = 0; x < Lanes; ++x) {
-        right[x] ^= ctx->pArray[i + 1];
-        left[x] ^= F(ctx, right[x]);
-      }
-    }
+    Rounds<Lanes, false>(ctx, left, right);
 #pragma GCC unroll 4
     for (int x = 0; x < Lanes; ++x) {
       const uint32_t outLeft = right[x] ^ ctx->pArray[kRounds + 1];
@@ -67,6 +78,34 @@ VM_SCALAR_LANES void EncryptLanes(const BlowfishContext* ctx, const uint8_t ivSe
       left[x] = outLeft;
       right[x] = outRight;
     }
+  }
+}
+
+// One sector's CBC decryption, four blocks at a time. Each block is
+// deciphered from its own ciphertext alone, so the blocks of a group go
+// through the rounds together; then each is XORed with the ciphertext
+// before it (the IV for the first block).
+VM_SCALAR_LANES void DecryptSector(const BlowfishContext* ctx, const uint8_t iv[8], uint8_t* data) {
+  uint32_t previousLeft = LoadLittleEndian32(iv);
+  uint32_t previousRight = LoadLittleEndian32(iv + 4);
+  for (uint32_t block = 0; block < kBlocksPerSector; block += kLanes) {
+    uint8_t* const bytes = data + block * kBlowfishBlockSize;
+    uint32_t cipherLeft[kLanes], cipherRight[kLanes], left[kLanes], right[kLanes];
+#pragma GCC unroll 4
+    for (int x = 0; x < kLanes; ++x) {
+      cipherLeft[x] = left[x] = LoadLittleEndian32(bytes + x * kBlowfishBlockSize);
+      cipherRight[x] = right[x] = LoadLittleEndian32(bytes + x * kBlowfishBlockSize + 4);
+    }
+    Rounds<kLanes, true>(ctx, left, right);
+#pragma GCC unroll 4
+    for (int x = 0; x < kLanes; ++x) {
+      StoreLittleEndian32(bytes + x * kBlowfishBlockSize,
+                          right[x] ^ ctx->pArray[0] ^ (x == 0 ? previousLeft : cipherLeft[x - 1]));
+      StoreLittleEndian32(bytes + x * kBlowfishBlockSize + 4,
+                          left[x] ^ ctx->pArray[1] ^ (x == 0 ? previousRight : cipherRight[x - 1]));
+    }
+    previousLeft = cipherLeft[kLanes - 1];
+    previousRight = cipherRight[kLanes - 1];
   }
 }
 
@@ -84,4 +123,20 @@ void BlowfishEncryptSectorsInterleaved(const BlowfishContext* ctx, const uint8_t
     data += kSectorSize;
     ++firstSector;
   }
+}
+
+void BlowfishDecryptSectorsInterleaved(const BlowfishContext* ctx, const uint8_t ivSeed[8],
+                                       uint8_t* data, uint64_t firstSector, uint32_t sectorCount) {
+  uint8_t digests[kMaxSectorIvBatch][kSha1DigestSize];
+  while (sectorCount > 0) {
+    const uint32_t batch = sectorCount < kMaxSectorIvBatch ? sectorCount : kMaxSectorIvBatch;
+    SectorIvs(ivSeed, kBlowfishSeedSize, firstSector, batch, digests);
+    for (uint32_t i = 0; i < batch; ++i) {
+      DecryptSector(ctx, digests[i], data);
+      data += kSectorSize;
+    }
+    firstSector += batch;
+    sectorCount -= batch;
+  }
+  SecureWipe(digests, sizeof digests);
 }

@@ -112,6 +112,10 @@ void EncryptSectorsBlowfish(const BlowfishContext* ctx, const uint8_t ivSeed[8],
 
 void DecryptSectorsBlowfish(const BlowfishContext* ctx, const uint8_t ivSeed[8], uint8_t* data,
                             uint64_t firstSector, uint32_t sectorCount) {
+  if (FastPathsEnabled()) {
+    BlowfishDecryptSectorsInterleaved(ctx, ivSeed, data, firstSector, sectorCount);
+    return;
+  }
   uint8_t iv[kSha1DigestSize];
   for (uint64_t sector = firstSector; sectorCount > 0; --sectorCount, ++sector) {
     SectorIv(ivSeed, kBlowfishSeedSize, sector, iv);

@@ -25,8 +25,9 @@ void SectorIvs(const uint8_t* seed, uint32_t seedSize, uint64_t firstSector, uin
 
 // Where the processor has VAES, the AES routines take the fast path of
 // crypto/aes_vaes.h, else where it has AES-NI that of crypto/aes_ni.h;
-// Blowfish encryption interleaves four sectors
-// (crypto/blowfish_lanes.h) unless the fast paths are turned off.
+// Blowfish interleaves four sectors (encryption) or four blocks of a sector
+// (decryption) (crypto/blowfish_lanes.h) unless the fast paths are turned
+// off.
 
 void EncryptSectorsAes(const AesContext* ctx, const uint8_t ivSeed[16], uint8_t* data,
                        uint64_t firstSector, uint32_t sectorCount);

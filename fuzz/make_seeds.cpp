@@ -233,11 +233,11 @@ void ChangePasswordSeeds() {
        kNewPassword, header, "", 0},
       {"backup-write-fails", kNeverFails, 1u << 5, true, "a.ehb", kPassword, kNewPassword,
        kNewPassword, header, "", 0},
-      {"header-write-fails", kNeverFails, 1u << 8, true, "a.ehb", kPassword, kNewPassword,
+      {"header-write-fails", kNeverFails, 1u << 7, true, "a.ehb", kPassword, kNewPassword,
        kNewPassword, header, "", 0},
-      {"header-flush-fails", kNeverFails, 1u << 9, true, "a.ehb", kPassword, kNewPassword,
+      {"header-flush-fails", kNeverFails, 1u << 8, true, "a.ehb", kPassword, kNewPassword,
        kNewPassword, header, "", 0},
-      {"read-back-fails", kNeverFails, 1u << 10, true, "a.ehb", kPassword, kNewPassword,
+      {"read-back-fails", kNeverFails, 1u << 9, true, "a.ehb", kPassword, kNewPassword,
        kNewPassword, header, "", 0},
       {"no-random", 1, 0, true, "a.ehb", kPassword, kNewPassword, kNewPassword, header, "", 0},
       {"interrupted-old-password", kNeverFails, 0, true, "a.ehb", kPassword, "third", "third",
@@ -248,6 +248,9 @@ void ChangePasswordSeeds() {
        foreign, 0},
       {"foreign-backup", kNeverFails, 0, true, "a.ehb", kPassword, kNewPassword, kNewPassword,
        mixed, foreign, 0},
+      // A header saved by the user under the backup's name: no change's own.
+      {"saved-header-at-backup-name", kNeverFails, 0, true, "a.ehb", kPassword, kNewPassword,
+       kNewPassword, header, header, 0},
       // Beside a volume whose header opens with kPassword, a backup of that
       // header and one that opens with "planted"; and the header torn
       // between the two.

@@ -55,6 +55,8 @@ class MemoryFileSystem : public FileSystem {
     return files.erase(path) == 1;
   }
 
+  bool Exists(const std::string& path) override { return files.count(path) == 1; }
+
   bool FreeSpace(const std::string& path, uint64_t* bytes) override {
     freeSpaceAsked.push_back(path);
     if (!freeSpace) return false;

@@ -60,6 +60,10 @@ class FileSystem {
   // are the same file (device and inode; volume serial and file index on
   // Windows), whichever links and spellings lead there.
   virtual bool SameFile(const std::string& a, const std::string& b) { return SamePath(a, b); }
+  // Whether anything lies at the name: a file, a folder, a pipe, a symbolic
+  // link (a dangling one too), never following a link. A file system that
+  // cannot tell answers false; creating there exclusively still fails.
+  virtual bool Exists(const std::string& /*path*/) { return false; }
 };
 
 // The platform's own file system.

@@ -147,6 +147,11 @@ class PosixFileSystem final : public FileSystem {
     return true;
   }
 
+  bool Exists(const std::string& path) override {
+    struct stat info;
+    return lstat(path.c_str(), &info) == 0;
+  }
+
   bool SameFile(const std::string& a, const std::string& b) override {
     struct stat first, second;
     return SamePath(a, b) || (stat(a.c_str(), &first) == 0 && stat(b.c_str(), &second) == 0 &&

@@ -137,6 +137,11 @@ class Win32FileSystem final : public FileSystem {
     return true;
   }
 
+  // A symbolic link's own attributes answer for it, dangling or not.
+  bool Exists(const std::string& path) override {
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+  }
+
   bool SameFile(const std::string& a, const std::string& b) override {
     BY_HANDLE_FILE_INFORMATION first, second;
     return SamePath(a, b) || (IdentityOf(a, &first) && IdentityOf(b, &second) &&

@@ -37,29 +37,64 @@ struct ChangeSecrets {
   }
 };
 
-// Writes a sealed header at `offset`, flushes it and reads it back.
-bool WriteVerified(File& file, uint64_t offset, const uint8_t sealed[kHeaderSize]) {
+// Flushes the file and reads the header at `offset` back: whether it is
+// `sealed`.
+bool FlushedAndReadBack(File& file, uint64_t offset, const uint8_t sealed[kHeaderSize]) {
   uint8_t check[kHeaderSize];
-  return file.WriteAt(offset, sealed, kHeaderSize) && file.Flush() &&
-         file.ReadAt(offset, check, kHeaderSize) && memcmp(check, sealed, kHeaderSize) == 0;
+  return file.Flush() && file.ReadAt(offset, check, kHeaderSize) &&
+         memcmp(check, sealed, kHeaderSize) == 0;
 }
 
-bool WriteBackup(FileSystem& fileSystem, const std::string& backupPath,
+// Writes a sealed header at `offset`, flushes it and reads it back.
+bool WriteVerified(File& file, uint64_t offset, const uint8_t sealed[kHeaderSize]) {
+  return file.WriteAt(offset, sealed, kHeaderSize) && FlushedAndReadBack(file, offset, sealed);
+}
+
+// The bytes of the header's disk sector that starts at `sector`.
+uint32_t SectorLength(uint32_t sector) {
+  return kHeaderSize - sector < kDiskSectorSize ? kHeaderSize - sector : kDiskSectorSize;
+}
+
+// Writes the backup of both headers under its name: over a stale backup of
+// a change, else as a new file, created exclusively so that a name that
+// appeared meanwhile fails the change instead of being replaced. A backup
+// that cannot be written whole is removed; one that cannot be created is
+// not ours to remove.
+bool WriteBackup(FileSystem& fileSystem, const std::string& backupPath, bool replaceStale,
                  const uint8_t oldHeader[kHeaderSize], const uint8_t newHeader[kHeaderSize]) {
-  std::unique_ptr<File> backup = fileSystem.Open(backupPath, OpenMode::kCreateReadWrite);
-  return backup && backup->WriteAt(0, oldHeader, kHeaderSize) &&
-         backup->WriteAt(kHeaderSize, newHeader, kHeaderSize) && backup->Flush();
+  std::unique_ptr<File> backup = fileSystem.Open(
+      backupPath, replaceStale ? OpenMode::kCreateReadWrite : OpenMode::kCreateExclusive);
+  if (!backup) return false;
+  // One write: cut short, it leaves whole sectors of the backup, which the
+  // next change knows for its own (ExamineHeaderBackup).
+  uint8_t copies[kHeaderBackupSize];
+  memcpy(copies, oldHeader, kHeaderSize);
+  memcpy(copies + kHeaderSize, newHeader, kHeaderSize);
+  const bool written = backup->WriteAt(0, copies, kHeaderBackupSize) && backup->Flush();
+  backup.reset();
+  if (!written) fileSystem.Remove(backupPath);
+  return written;
 }
 
 }  // namespace
 
-bool ReplaceHeaderSafely(FileSystem& fileSystem, const std::string& path, File& file,
-                         uint64_t offset, const uint8_t original[kHeaderSize],
-                         const uint8_t replacement[kHeaderSize]) {
+std::string BackupInTheWayMessage(const std::string& path) {
+  return HeaderBackupPath(path) +
+         " was not made by a password change of this header, and a change keeps its backup "
+         "under that name. Nothing was changed: move or rename it, then try again.";
+}
+
+HeaderWrite ReplaceHeaderSafely(FileSystem& fileSystem, const std::string& path, File& file,
+                                uint64_t offset, const uint8_t original[kHeaderSize],
+                                const uint8_t replacement[kHeaderSize]) {
   const std::string backupPath = HeaderBackupPath(path);
-  if (!WriteBackup(fileSystem, backupPath, original, replacement)) {
-    fileSystem.Remove(backupPath);
-    return false;
+  uint8_t copies[kHeaderBackupSize];
+  const BackupState state = ExamineHeaderBackup(fileSystem, path, original, copies);
+  if (state != BackupState::kNone && state != BackupState::kStale) {
+    return HeaderWrite::kBackupInTheWay;
+  }
+  if (!WriteBackup(fileSystem, backupPath, state == BackupState::kStale, original, replacement)) {
+    return HeaderWrite::kFailed;
   }
   if (!WriteVerified(file, offset, replacement) || !fileSystem.Remove(backupPath)) {
     // A write that failed part-way may have torn the header, and a backup
@@ -68,8 +103,31 @@ bool ReplaceHeaderSafely(FileSystem& fileSystem, const std::string& path, File& 
     // the backup stays, for the reads to open a torn header through and the
     // next change to repair it.
     if (WriteVerified(file, offset, original)) fileSystem.Remove(backupPath);
-    return false;
+    return HeaderWrite::kFailed;
   }
+  return HeaderWrite::kDone;
+}
+
+bool RepairTornHeader(File& file, uint64_t offset, uint8_t inPlace[kHeaderSize],
+                      const uint8_t copies[kHeaderBackupSize], int copy) {
+  const uint8_t* const target = copies + copy * kHeaderSize;
+  // The sectors that differ from the copy: a run from the start of the
+  // header to the tear, or from the tear to the end.
+  constexpr int kSectors = (kHeaderSize + kDiskSectorSize - 1) / kDiskSectorSize;
+  uint32_t differing[kSectors];
+  int count = 0;
+  for (uint32_t sector = 0; sector < kHeaderSize; sector += kDiskSectorSize) {
+    if (memcmp(inPlace + sector, target + sector, SectorLength(sector)) != 0) {
+      differing[count++] = sector;
+    }
+  }
+  const bool fromTheStart = count > 0 && differing[0] == 0;
+  for (int n = 0; n < count; ++n) {
+    const uint32_t sector = differing[fromTheStart ? count - 1 - n : n];
+    if (!file.WriteAt(offset + sector, target + sector, SectorLength(sector))) return false;
+  }
+  if (!FlushedAndReadBack(file, offset, target)) return false;
+  memcpy(inPlace, target, kHeaderSize);
   return true;
 }
 
@@ -104,31 +162,38 @@ ChangePasswordOutcome ChangeVolumePassword(FileSystem& fileSystem,
   // A short read is reported as such rather than as a wrong password.
   if (!file->ReadAt(headerOffset, secrets.header, kHeaderSize)) return Fail(kErrorReading);
   memcpy(secrets.original, secrets.header, kHeaderSize);
-  uint8_t copies[kHeaderBackupSize];
-  const BackupState backup = ExamineHeaderBackup(fileSystem, input.path, secrets.original, copies);
   if (ResealHeader(secrets.header, secrets.currentPassword, currentLength, secrets.newPassword,
                    newLength) == 0) {
     // A header torn by an interrupted change: repair it in place with the
     // backup's copy that the current password opens, then change that one.
     // A repair that cannot be written keeps the backup.
+    uint8_t copies[kHeaderBackupSize];
     int algorithm = kAlgorithmNone;
-    const int copy = backup == BackupState::kTorn
-                         ? OpenBackupCopy(copies, secrets.currentPassword, currentLength,
-                                          secrets.header, &algorithm)
-                         : -1;
+    const int copy =
+        ExamineHeaderBackup(fileSystem, input.path, secrets.original, copies) == BackupState::kTorn
+            ? OpenBackupCopy(copies, secrets.currentPassword, currentLength, secrets.header,
+                             &algorithm)
+            : -1;
     if (copy < 0) return Fail("Error changing password.");
-    memcpy(secrets.original, copies + copy * kHeaderSize, kHeaderSize);
-    if (!WriteVerified(*file, headerOffset, secrets.original)) return Fail(kErrorWriting);
+    if (!RepairTornHeader(*file, headerOffset, secrets.original, copies, copy)) {
+      return Fail(kErrorWriting);
+    }
     memcpy(secrets.header, secrets.original, kHeaderSize);
     if (ResealHeader(secrets.header, secrets.currentPassword, currentLength, secrets.newPassword,
                      newLength) == 0) {
       return Fail("Error changing password.");
     }
   }
-  // The change's own backup replaces a stale or foreign one.
-  if (!ReplaceHeaderSafely(fileSystem, input.path, *file, headerOffset, secrets.original,
-                           secrets.header)) {
-    return Fail(kErrorWriting);
+  // The change's own backup replaces a stale one; anything else at its name
+  // stops the change.
+  switch (ReplaceHeaderSafely(fileSystem, input.path, *file, headerOffset, secrets.original,
+                              secrets.header)) {
+    case HeaderWrite::kDone:
+      break;
+    case HeaderWrite::kFailed:
+      return Fail(kErrorWriting);
+    case HeaderWrite::kBackupInTheWay:
+      return Fail(BackupInTheWayMessage(input.path));
   }
   file.reset();
   return {Outcome::Success("Password successfully changed.", "Apply"), FolderOfPath(input.path)};

@@ -14,7 +14,12 @@
 // in place (1), a header torn between the two copies with a whole backup
 // (2), or the new header in place (2, 3). Every open reads a torn header
 // through its backup with either password (OpenHeaderReadOnly), and the next
-// change repairs it in place.
+// change repairs it in place before it replaces that backup.
+//
+// The backup's name belongs to the change: a change replaces only a backup
+// of its own (stale or torn), and refuses, writing nothing, when anything
+// else lies there (a user's file, a link), so that it never removes a file
+// it did not make.
 #pragma once
 #include <stdint.h>
 
@@ -45,18 +50,40 @@ struct ChangePasswordOutcome {
 // the header, flushed to the disk and read back before success is reported.
 // Every failure has the caption "Apply Error" and leaves the old password
 // working. A header torn by an interrupted change is first repaired in place
-// from its backup with the current password; a stale or foreign backup is
-// replaced by the change's own. The caller keeps its own copies of the
+// from its backup with the current password; a stale backup is replaced by
+// the change's own, and anything else at the backup's name refuses the
+// change (BackupInTheWayMessage). The caller keeps its own copies of the
 // passwords and wipes them.
 ChangePasswordOutcome ChangeVolumePassword(FileSystem& fileSystem,
                                            const ChangePasswordInput& input);
 
-// Replaces the sealed header `original` at `offset` of `file` (the file at
-// `path`, open for reading and writing) by `replacement` with the steps
-// above: the backup of both beside the file, the write in place flushed and
-// read back, the backup removed. When any step fails, `original` is put
-// back where it can be and false is returned. The header restore of the
+enum class HeaderWrite {
+  kDone,
+  kFailed,          // a step failed: the old header is in place, or the
+                    // backup stays to open a torn one
+  kBackupInTheWay,  // something the change did not make lies at the
+                    // backup's name: nothing was written
+};
+
+// Replaces the sealed header `original` (whole, as it lies) at `offset` of
+// `file` (the file at `path`, open for reading and writing) by
+// `replacement` with the steps above: the backup of both beside the file,
+// the write in place flushed and read back, the backup removed. When a step
+// fails, `original` is put back where it can be. The header restore of the
 // command-line tool writes through this too.
-bool ReplaceHeaderSafely(FileSystem& fileSystem, const std::string& path, File& file,
-                         uint64_t offset, const uint8_t original[kHeaderSize],
-                         const uint8_t replacement[kHeaderSize]);
+HeaderWrite ReplaceHeaderSafely(FileSystem& fileSystem, const std::string& path, File& file,
+                                uint64_t offset, const uint8_t original[kHeaderSize],
+                                const uint8_t replacement[kHeaderSize]);
+
+// Repairs a header torn between the two copies of its backup (`inPlace`, at
+// `offset` of `file`) by writing the copy numbered `copy` (0 or 1) in place,
+// flushed and read back; `inPlace` then holds it. The backup stays. The
+// sectors are written one at a time, moving away from the tear, so that a
+// write cut short anywhere leaves a header torn between the same two
+// copies, which the backup still opens. False when a step fails.
+bool RepairTornHeader(File& file, uint64_t offset, uint8_t inPlace[kHeaderSize],
+                      const uint8_t copies[kHeaderBackupSize], int copy);
+
+// The message of a change refused because of what lies at the backup's name
+// of the file at `path`.
+std::string BackupInTheWayMessage(const std::string& path);

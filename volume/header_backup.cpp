@@ -62,12 +62,25 @@ bool IsTornWrite(const uint8_t inPlace[kHeaderSize], const uint8_t written[kHead
 BackupState ExamineHeaderBackup(FileSystem& fileSystem, const std::string& path,
                                 const uint8_t inPlace[kHeaderSize],
                                 uint8_t copies[kHeaderBackupSize]) {
-  std::unique_ptr<File> backup = fileSystem.Open(HeaderBackupPath(path), OpenMode::kReadNoFollow);
-  if (!backup) return BackupState::kNone;
+  const std::string backupPath = HeaderBackupPath(path);
+  std::unique_ptr<File> backup = fileSystem.Open(backupPath, OpenMode::kReadNoFollow);
+  // What lies there and cannot be read as a file (a link, a pipe, a folder,
+  // a file closed to us) fits no change either.
+  if (!backup) return fileSystem.Exists(backupPath) ? BackupState::kForeign : BackupState::kNone;
   uint64_t size = 0;
-  if (!backup->Size(&size) || size != kHeaderBackupSize ||
-      !backup->ReadAt(0, copies, kHeaderBackupSize)) {
+  if (!backup->Size(&size) || size > kHeaderBackupSize ||
+      !backup->ReadAt(0, copies, static_cast<uint32_t>(size))) {
     return BackupState::kForeign;
+  }
+  if (size < kHeaderBackupSize) {
+    // A change killed while it wrote its backup leaves whole sectors of it
+    // (none among them), which start with the header in place. A file of
+    // any other length, a saved header's 1044 bytes among them, is no
+    // change's.
+    const uint32_t compared = size < kHeaderSize ? static_cast<uint32_t>(size) : kHeaderSize;
+    return size % kDiskSectorSize == 0 && memcmp(copies, inPlace, compared) == 0
+               ? BackupState::kStale
+               : BackupState::kForeign;
   }
   const uint8_t* const oldCopy = copies;
   const uint8_t* const newCopy = copies + kHeaderSize;

@@ -1,6 +1,7 @@
 // The backup that a password change keeps beside the file whose header it
 // rewrites: "<file>.header-backup", the old sealed header followed by the
-// new one (2 x 1044 bytes).
+// new one (2 x 1044 bytes), written with one write before the header in
+// place is touched.
 //
 // The header is written in place with one 1044-byte write that starts on a
 // 512-byte sector boundary (after a body of whole sectors in a volume file,
@@ -9,9 +10,12 @@
 // the copy being written over the other copy. Such a header is torn: it
 // opens with neither password, and the backup repairs it. Nothing else
 // does: a header in place that equals one of the copies is whole (the
-// backup is stale, left by a finished or undone change), and a backup that
-// fits no torn header is foreign and ignored, whatever it holds, so that a
-// file planted beside a volume can never open or change it.
+// backup is stale, left by a finished or undone change), as is one beside a
+// backup cut short while it was written (whole sectors of a backup of the
+// header in place: the change never wrote in place). A backup that fits
+// none of these is foreign and ignored, whatever it holds, so that a file
+// planted beside a volume can never open or change it, and no change
+// removes it.
 #pragma once
 #include <stdint.h>
 
@@ -26,11 +30,15 @@ constexpr uint32_t kDiskSectorSize = 512;
 // The backup of a change in progress beside the file at `path`.
 std::string HeaderBackupPath(const std::string& path);
 
+// A stale or torn backup is a change's own; anything else at its name is
+// not, and no change removes or replaces it.
 enum class BackupState {
-  kNone,     // no backup lies beside the file (or it cannot be read)
-  kStale,    // the header in place is one of its copies
+  kNone,     // nothing lies at the backup's name
+  kStale,    // the header in place is one of its copies, or the backup is
+             // one of it cut short
   kTorn,     // the header in place is torn between its copies
-  kForeign,  // it fits no interrupted change of the header in place
+  kForeign,  // it fits no interrupted change of the header in place, or it
+             // is no file that can be read (a link, a pipe, a folder)
 };
 
 // Whether `inPlace` is `over` written part-way by `written`: its first one
@@ -39,8 +47,8 @@ bool IsTornWrite(const uint8_t inPlace[kHeaderSize], const uint8_t written[kHead
                  const uint8_t over[kHeaderSize]);
 
 // Reads the backup beside `path`, never through a symbolic link, and tells
-// how `inPlace` (the sealed header in place) relates to it. For kStale and
-// kTorn, `copies` holds the backup. Reads only.
+// how `inPlace` (the sealed header in place) relates to it. For kTorn,
+// `copies` holds the backup. Reads only.
 BackupState ExamineHeaderBackup(FileSystem& fileSystem, const std::string& path,
                                 const uint8_t inPlace[kHeaderSize],
                                 uint8_t copies[kHeaderBackupSize]);

@@ -446,6 +446,44 @@ TEST_P(HeaderCopyTest, RestoreRefusals) {
   EXPECT_EQ(InfoCode(volume, "pw"), kExitSuccess);
 }
 
+// "FILE.header-backup" is the name under which a password change and a
+// restore keep the header while they write it. backup-header never writes
+// there (nor at the volume file's backup name), however it is spelled; a
+// file of the user's there (a saved header copied by hand) stops passwd and
+// restore-header, which name it and change nothing.
+TEST_P(HeaderCopyTest, TheChangesBackupNameIsNeverAUsersFile) {
+  const TestVolume volume = Make("named", "pw");
+  const std::string copy = Volume("named.bak");
+  ASSERT_EQ(Copy("backup-header", volume, copy, "pw").code, kExitSuccess);
+  const std::string backupName = volume.headerFile + ".header-backup";
+  std::filesystem::copy_file(copy, backupName);
+  const auto before = FilesIn(volumes);
+  const std::string notOurs = backupName + " was not made by";
+  const struct {
+    const char* command;
+    std::string file;
+    std::string message;
+  } kRows[] = {
+      {"backup-header", backupName, "keeps its backup"},
+      {"backup-header", volume.names[0] + ".header-backup", "keeps its backup"},
+      {"backup-header",
+       volumes + "/../volumes/" + std::filesystem::path(backupName).filename().string(),
+       "keeps its backup"},
+      {"restore-header", copy, notOurs},
+      {"restore-header", backupName, notOurs},
+      {"passwd", volume.headerFile, notOurs},
+  };
+  for (const auto& row : kRows) {
+    SCOPED_TRACE(std::string(row.command) + " " + row.file);
+    const CliRun run = row.command == std::string("passwd")
+                           ? Run({"passwd", row.file, "--password-stdin"}, "pw\nnew\nnew\n")
+                           : Copy(row.command, volume, row.file, "pw", {"--force"});
+    EXPECT_EQ(run.code, kExitFailure);
+    EXPECT_NE(run.err.find(row.message), std::string::npos) << run.err;
+    EXPECT_TRUE(FilesIn(volumes) == before) << "a file changed";
+  }
+}
+
 TEST_F(CliTest, InfoJson) {
   // A name with a quote, a tab, a byte that is no UTF-8 and a letter in
   // UTF-8; on Windows, where names hold none of these (and the test's paths

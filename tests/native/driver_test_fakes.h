@@ -396,6 +396,7 @@ class MemoryFileSystem : public FileSystem {
   }
   bool Remove(const std::string& path) override { return files.erase(path) != 0; }
   bool FreeSpace(const std::string&, uint64_t*) override { return false; }
+  bool Exists(const std::string& path) override { return files.count(path) == 1; }
 
   int Reads() const {
     int count = 0;

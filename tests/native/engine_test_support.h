@@ -130,6 +130,8 @@ class FaultyFileSystem : public FileSystem {
     return SystemFileSystem().SameFile(a, b);
   }
 
+  bool Exists(const std::string& path) override { return SystemFileSystem().Exists(path); }
+
   bool FreeSpace(const std::string& path, uint64_t* bytes) override {
     freeSpaceAsked.push_back(path);
     if (!freeSpace) return false;

@@ -1,5 +1,5 @@
 // The fast paths (AES-NI, the SHA extensions, the streamlined PBKDF2 loop,
-// interleaved Blowfish sectors)
+// interleaved Blowfish sectors, encrypted and decrypted)
 // against the portable code on the same inputs: every result must be the
 // same bytes. On a processor without the instructions both runs take the
 // portable path and the tests say so.

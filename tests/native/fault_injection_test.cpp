@@ -77,6 +77,7 @@ class PlannedFaults : public FileSystem {
   bool FreeSpace(const std::string& path, uint64_t* bytes) override {
     return SystemFileSystem().FreeSpace(path, bytes);
   }
+  bool Exists(const std::string& path) override { return SystemFileSystem().Exists(path); }
 
  private:
   bool Pass() {
@@ -198,6 +199,7 @@ class PasswordChangeFaults : public ::testing::Test {
         SealHeader(header.data(), Bytes(kPassword), sizeof kPassword - 1, kAes128, key, seed));
     bytes.insert(bytes.end(), header.begin(), header.end());
     WriteWholeFile(path_, bytes);
+    std::filesystem::remove(HeaderBackupPath(path_));  // left by the faults before
     original_ = bytes;
   }
 

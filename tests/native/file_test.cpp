@@ -154,9 +154,10 @@ TEST_F(SystemFileTest, FoldersAreNotFiles) {
 TEST_F(SystemFileTest, Remove) {
   const std::string path = folder.File("gone.bin");
   WriteWholeFile(path, {1, 2, 3});
+  EXPECT_TRUE(fileSystem.Exists(path) && fileSystem.Exists(folder.Folder()));
   EXPECT_TRUE(fileSystem.Remove(path));
   EXPECT_TRUE(folder.Names().empty());
-  EXPECT_FALSE(fileSystem.Remove(path));
+  EXPECT_FALSE(fileSystem.Remove(path) || fileSystem.Exists(path));
 }
 
 TEST_F(SystemFileTest, FreeSpaceOfTheFolderThatWouldHoldTheFile) {
@@ -256,6 +257,9 @@ TEST_F(SystemFileTest, CreatesArePrivateAndNeverGoThroughALink) {
   const std::string pipe = folder.File("pipe");
   ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
   EXPECT_EQ(fileSystem.Open(pipe, OpenMode::kReadNoFollow), nullptr);  // and does not wait
+  std::filesystem::create_symlink(folder.File("nowhere"), folder.File("dangling"));
+  EXPECT_TRUE(fileSystem.Exists(link) && fileSystem.Exists(pipe) &&
+              fileSystem.Exists(folder.File("dangling")));  // what the reader refuses is there
   EXPECT_TRUE(fileSystem.Remove(link));
   EXPECT_EQ(ReadWholeFile(victim), (std::vector<uint8_t>{1, 2, 3}));
 }
