@@ -919,6 +919,41 @@ TEST_P(StandinDriverDiskControls, AnswerWhatADiskAnswers) {
 
 INSTANTIATE_TEST_SUITE_P(ReadWriteAndReadOnly, StandinDriverDiskControls, testing::Bool());
 
+// The mount manager's name and identifier queries at every output size: a
+// buffer shorter than the record is refused, one too short for the name
+// gets the 2-byte length alone, a long enough one the whole name; the bytes
+// answered are exactly the bytes written, and nothing past them is touched.
+TEST_F(StandinDriver, MountDevQueriesAnswerOnlyTheBytesTheyWrite) {
+  VolumeFile volume = MakeVolumeFile("mountdev.vmv", kAes128, VD_HEADER_EXTERNAL, 8);
+  MountedDrive mounted(volume, 'M');
+  ASSERT_TRUE(mounted.ok());
+  Handle drive = mounted.Open(0);
+  const std::string name = VolumeDeviceName(mounted.number());
+  const std::wstring wide(name.begin(), name.end());
+  const DWORD nameBytes = static_cast<DWORD>(2 + 2 * wide.size());
+  for (DWORD code : {kQueryDeviceName, kQueryUniqueId}) {
+    for (DWORD size = 0; size <= nameBytes + 2; ++size) {
+      SCOPED_TRACE(testing::Message() << std::hex << code << std::dec << " size " << size);
+      const DWORD error = size < 4           ? ERROR_INSUFFICIENT_BUFFER
+                          : size < nameBytes ? ERROR_MORE_DATA
+                                             : 0;
+      const DWORD expected = error == ERROR_MORE_DATA ? 2 : error == 0 ? nameBytes : 0;
+      std::vector<uint8_t> reply(size + 8, 0xCC);
+      DWORD returned = 0xDEAD;
+      EXPECT_EQ(error, Control(drive, code, nullptr, 0, reply.data(), size, &returned));
+      EXPECT_EQ(expected, returned);
+      if (expected >= 2) {
+        EXPECT_EQ(wide.size() * 2, As<USHORT>(reply));
+      }
+      if (expected == nameBytes) {
+        EXPECT_EQ(0, memcmp(reply.data() + 2, wide.data(), nameBytes - 2));
+      }
+      EXPECT_EQ(std::vector<uint8_t>(reply.size() - expected, 0xCC),
+                std::vector<uint8_t>(reply.begin() + expected, reply.end()));
+    }
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Dismount.
 
