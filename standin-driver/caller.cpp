@@ -34,12 +34,29 @@ constexpr CallerSid kAuthenticatedUsersSid = NtAuthoritySid(SECURITY_AUTHENTICAT
 
 PSID AsSid(const CallerSid& sid) { return const_cast<UCHAR*>(sid.bytes); }
 
+// A thread that impersonates below SecurityImpersonation level may only
+// identify its client, never act as it: its requests are refused rather
+// than taken as the client's or as the thread's process's.
+NTSTATUS CheckImpersonationLevel(HANDLE token) {
+  SECURITY_IMPERSONATION_LEVEL level;
+  ULONG size = 0;
+  NTSTATUS status =
+      ZwQueryInformationToken(token, TokenImpersonationLevel, &level, sizeof level, &size);
+  if (!NT_SUCCESS(status)) return status;
+  return level >= SecurityImpersonation ? STATUS_SUCCESS : STATUS_BAD_IMPERSONATION_LEVEL;
+}
+
 NTSTATUS OpenCallerToken(HANDLE* token) {
   NTSTATUS status =
       ZwOpenThreadTokenEx(NtCurrentThread(), TOKEN_QUERY, TRUE, OBJ_KERNEL_HANDLE, token);
   if (status == STATUS_NO_TOKEN) {
-    status = ZwOpenProcessTokenEx(NtCurrentProcess(), TOKEN_QUERY, OBJ_KERNEL_HANDLE, token);
+    return ZwOpenProcessTokenEx(NtCurrentProcess(), TOKEN_QUERY, OBJ_KERNEL_HANDLE, token);
   }
+  // An anonymous token cannot even be opened.
+  if (status == STATUS_CANT_OPEN_ANONYMOUS) return STATUS_BAD_IMPERSONATION_LEVEL;
+  if (!NT_SUCCESS(status)) return status;
+  status = CheckImpersonationLevel(*token);
+  if (!NT_SUCCESS(status)) ZwClose(*token);
   return status;
 }
 
@@ -81,6 +98,8 @@ NTSTATUS ReadUserSid(HANDLE token, CallerSid* sid) {
 }  // namespace
 
 NTSTATUS IdentifyCaller(VolumeCaller* caller, CallerSid* sid) {
+  PresentedToken presented;
+  if (!NT_SUCCESS(presented.Status())) return presented.Status();
   HANDLE token;
   NTSTATUS status = OpenCallerToken(&token);
   if (!NT_SUCCESS(status)) return status;

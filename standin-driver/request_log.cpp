@@ -28,6 +28,8 @@ ArmedFailure gFailure;
 struct ChosenCaller {
   bool chosen;
   VolumeCaller caller;
+  bool impersonate;
+  SECURITY_IMPERSONATION_LEVEL level;
 };
 ChosenCaller gChosenCaller;
 
@@ -62,10 +64,33 @@ NTSTATUS ArmFailure(const StandinTestRequest& request) {
 }
 
 NTSTATUS ChooseCaller(const StandinTestRequest& request) {
-  if (request.chosen > 1 || request.administrator > 1) return STATUS_INVALID_PARAMETER;
+  if (request.chosen > 1 || request.administrator > 1 || request.impersonate > 1 ||
+      request.impersonationLevel > SecurityDelegation) {
+    return STATUS_INVALID_PARAMETER;
+  }
   LockHolder hold(&gLogLock);
-  gChosenCaller = {request.chosen == 1, {request.logonSession, request.administrator == 1}};
+  gChosenCaller = {request.chosen == 1,
+                   {request.logonSession, request.administrator == 1},
+                   request.impersonate == 1,
+                   static_cast<SECURITY_IMPERSONATION_LEVEL>(request.impersonationLevel)};
   return STATUS_SUCCESS;
+}
+
+// The driver's process token duplicated as an impersonation token at
+// `level`.
+NTSTATUS DuplicateProcessToken(SECURITY_IMPERSONATION_LEVEL level, HANDLE* duplicate) {
+  HANDLE process;
+  NTSTATUS status =
+      ZwOpenProcessTokenEx(NtCurrentProcess(), TOKEN_DUPLICATE, OBJ_KERNEL_HANDLE, &process);
+  if (!NT_SUCCESS(status)) return status;
+  SECURITY_QUALITY_OF_SERVICE qos = {sizeof qos, level, SECURITY_STATIC_TRACKING, FALSE};
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, nullptr, OBJ_KERNEL_HANDLE, nullptr, nullptr);
+  attributes.SecurityQualityOfService = &qos;
+  status = ZwDuplicateToken(process, TOKEN_IMPERSONATE | TOKEN_QUERY, &attributes, FALSE,
+                            TokenImpersonation, duplicate);
+  ZwClose(process);
+  return status;
 }
 
 NTSTATUS ReadSecurity(PDEVICE_OBJECT device, void* buffer, ULONG outputLength,
@@ -173,4 +198,27 @@ bool TakeInjectedFailure(PIO_STACK_LOCATION stack, NTSTATUS* status) {
 void TakeChosenCaller(VolumeCaller* caller) {
   LockHolder hold(&gLogLock);
   if (gChosenCaller.chosen) *caller = gChosenCaller.caller;
+}
+
+PresentedToken::PresentedToken() {
+  SECURITY_IMPERSONATION_LEVEL level;
+  {
+    LockHolder hold(&gLogLock);
+    if (!gChosenCaller.impersonate) return;
+    level = gChosenCaller.level;
+  }
+  HANDLE token;
+  status_ = DuplicateProcessToken(level, &token);
+  if (!NT_SUCCESS(status_)) return;
+  status_ =
+      ZwSetInformationThread(NtCurrentThread(), ThreadImpersonationToken, &token, sizeof token);
+  ZwClose(token);
+  impersonating_ = NT_SUCCESS(status_);
+}
+
+PresentedToken::~PresentedToken() {
+  HANDLE none = nullptr;
+  if (impersonating_) {
+    ZwSetInformationThread(NtCurrentThread(), ThreadImpersonationToken, &none, sizeof none);
+  }
 }

@@ -32,6 +32,21 @@ bool TakeInjectedFailure(PIO_STACK_LOCATION stack, NTSTATUS* status);
 // test chose, if it chose any.
 void TakeChosenCaller(VolumeCaller* caller);
 
+// For its lifetime, the current thread impersonates the token a test chose
+// to present, if it chose one; Status() tells whether that failed.
+class PresentedToken {
+ public:
+  PresentedToken();
+  ~PresentedToken();
+  PresentedToken(const PresentedToken&) = delete;
+  PresentedToken& operator=(const PresentedToken&) = delete;
+  NTSTATUS Status() const { return status_; }
+
+ private:
+  NTSTATUS status_ = STATUS_SUCCESS;
+  bool impersonating_ = false;
+};
+
 #else
 
 inline void InitRequestLog() {}
@@ -43,5 +58,8 @@ inline void BeginLogEntry(StandinLogEntry*, const DeviceHeader*, PIRP, PIO_STACK
 inline void FinishLogEntry(StandinLogEntry*, NTSTATUS, ULONG_PTR, bool) {}
 inline bool TakeInjectedFailure(PIO_STACK_LOCATION, NTSTATUS*) { return false; }
 inline void TakeChosenCaller(VolumeCaller*) {}
+struct PresentedToken {
+  NTSTATUS Status() const { return STATUS_SUCCESS; }
+};
 
 #endif

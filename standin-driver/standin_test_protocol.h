@@ -33,7 +33,11 @@ enum StandinTestCommand : uint32_t {
   // The requests that follow are taken as from a caller in the logon session
   // `logonSession`, an administrator when `administrator` is 1, whatever
   // their token says (every token has the same session under Wine). With
-  // `chosen` 0 the tokens count again.
+  // `chosen` 0 the tokens count again. With `impersonate` 1 the driver reads
+  // each caller's token while its own thread impersonates the driver's
+  // process token duplicated at `impersonationLevel` (a
+  // SECURITY_IMPERSONATION_LEVEL): the token a server thread would present
+  // while impersonating a client at that level.
   kStandinChooseCaller = 3,
   // Answers the security descriptor (self-relative, DACL only) of the
   // device the request is sent to: the control device or a volume device.
@@ -64,6 +68,8 @@ struct StandinTestRequest {
   uint32_t chosen = 0;
   uint32_t administrator = 0;
   uint64_t logonSession = 0;
+  uint32_t impersonate = 0;
+  uint32_t impersonationLevel = 0;
 };
 
 // Which device a request was sent to.
@@ -102,5 +108,5 @@ struct StandinLogEntry {
 constexpr uint32_t kStandinLogCapacity = 256;
 
 static_assert(IOCTL_VD_STANDIN_TEST == 0x0007E800u, "test control code");
-static_assert(sizeof(StandinTestRequest) == 36, "StandinTestRequest layout");
+static_assert(sizeof(StandinTestRequest) == 44, "StandinTestRequest layout");
 static_assert(sizeof(StandinLogEntry) == 308, "StandinLogEntry layout");

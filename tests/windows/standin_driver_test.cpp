@@ -174,6 +174,14 @@ std::vector<StandinLogEntry> Entries(const std::vector<StandinLogEntry>& log, ui
   return found;
 }
 
+// The callers' tokens are read while the driver's thread impersonates its
+// own token at `level` (a SECURITY_IMPERSONATION_LEVEL).
+DWORD PresentToken(DWORD level) {
+  Handle control = OpenControlDevice();
+  StandinTestRequest request = {kStandinChooseCaller, 0, 0, 0, 0, 0, 0, 0, 1, level};
+  return Control(control, IOCTL_VD_STANDIN_TEST, &request, sizeof request, nullptr, 0);
+}
+
 // ---------------------------------------------------------------------------
 // Volume files built by the tests.
 
@@ -1019,6 +1027,36 @@ TEST_F(StandinDriver, AMountedVolumeFileCannotBeWrittenByOthers) {
   EXPECT_FALSE(writer.valid());
   int8_t number = -1;
   EXPECT_NE(0u, SendMount(MountRequest(volume, 'P', false), &number));
+}
+
+// A thread that impersonates a client below SecurityImpersonation level
+// cannot act as that client, and the driver takes no session or rights from
+// such a token: mount, query and dismount are refused. At impersonation
+// level and above the token counts.
+TEST_F(StandinDriver, TokensBelowImpersonationLevelAreRefused) {
+  VolumeFile volume = MakeVolumeFile("levels.vmv", kAes128, VD_HEADER_EXTERNAL, 8);
+  VolumeFile other = MakeVolumeFile("levels-2.vmv", kAes256, VD_HEADER_EXTERNAL, 8);
+  MountedDrive mounted(volume, 'T');
+  ASSERT_TRUE(mounted.ok());
+  const DWORD kRefused = ERROR_BAD_IMPERSONATION_LEVEL;
+  const struct {
+    DWORD level;
+    DWORD error;
+  } cases[] = {{SecurityAnonymous, kRefused},
+               {SecurityIdentification, kRefused},
+               {SecurityImpersonation, 0},
+               {SecurityDelegation, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "level " << c.level);
+    ASSERT_EQ(0u, PresentToken(c.level));
+    uint32_t owner = 0;
+    EXPECT_EQ(c.error, QueryOwner('T', &owner));
+    int8_t number = -1;
+    EXPECT_EQ(c.error, SendMount(MountRequest(other, 'G', false), &number));
+    EXPECT_EQ(c.error == 0 ? 0u : kRefused, SendDismount(c.error == 0 ? 'G' : 'T', 0));
+    ASSERT_EQ(0u, ChooseCaller(false));
+    EXPECT_EQ(0u, QueryOwner('T', &owner)) << "the volume stays mounted";
+  }
 }
 
 // ---------------------------------------------------------------------------
