@@ -155,15 +155,18 @@ TEST_F(MountRequestTest, TooLongPathLeavesAZeroedRecord) {
   for (size_t i = 0; i < sizeof request; ++i) ASSERT_EQ(bytes[i], 0) << "byte " << i;
 }
 
-TEST(DismountRequest, CarriesLetterSessionAndReadOnlyZero) {
-  VolumeControlRecord request;
-  memset(&request, 0xCC, sizeof request);
-  FillDismountRequest(&request, 'G', 0xA1B2C3D4u);
-  EXPECT_EQ(request.driveLetter, 'G');
-  EXPECT_EQ(request.logonSessionId, 0xA1B2C3D4u);
-  EXPECT_EQ(request.readOnly, 0);
-  EXPECT_EQ(request.targetPath[0], 0);
-  EXPECT_EQ(request.algorithm, 0);
+TEST(DismountRequest, CarriesLetterSessionForceAndReadOnlyZero) {
+  for (bool force : {false, true}) {
+    VolumeControlRecord request;
+    memset(&request, 0xCC, sizeof request);
+    FillDismountRequest(&request, 'G', 0xA1B2C3D4u, force);
+    EXPECT_EQ(request.driveLetter, 'G');
+    EXPECT_EQ(request.logonSessionId, 0xA1B2C3D4u);
+    EXPECT_EQ(request.force, force ? 1 : 0);
+    EXPECT_EQ(request.readOnly, 0);
+    EXPECT_EQ(request.targetPath[0], 0);
+    EXPECT_EQ(request.algorithm, 0);
+  }
 }
 
 TEST(QueryReply, GivesDisplayPathAlgorithmAndSize) {

@@ -146,6 +146,16 @@ bool FailNextControl(uint32_t code, int32_t status) {
          control->Control(IOCTL_VD_STANDIN_TEST, &request, sizeof request, nullptr, 0) == kNoError;
 }
 
+// The volume files mounted from now on are taken as carrying `attributes`.
+bool ChooseFileAttributes(uint32_t attributes) {
+  std::unique_ptr<Device> control =
+      SystemDriverPort().OpenDevice(VD_CONTROL_DEVICE_PATH, DeviceAccess::kReadWrite);
+  StandinTestRequest request = {kStandinChooseVolumeFile, 0, 0, 0, 0};
+  request.fileAttributes = attributes;
+  return control &&
+         control->Control(IOCTL_VD_STANDIN_TEST, &request, sizeof request, nullptr, 0) == kNoError;
+}
+
 // ---------------------------------------------------------------------------
 // Volumes.
 
@@ -529,6 +539,50 @@ TEST_F(DriverTest, VolumeInUseStaysMountedUntilTheForcedDismount) {
   EXPECT_EQ(inUse.waits, 20);
   EXPECT_FALSE(IsOwnDrive(SystemDriverPort(), letter));
   EXPECT_EQ(Controls(TakeLog(), IOCTL_VD_DISMOUNT).size(), 1u);
+}
+
+// A drive that another process holds open is in use: the driver refuses
+// the plain dismount (the volume stays, with its letter), and takes it away
+// when the dismount is forced. (Wine's own lock never fails: the driver is
+// what sees the other process here.)
+TEST_F(DriverTest, DriveHeldByAnotherProcessDismountsOnlyWhenForced) {
+  const TestVolume volume = MakeVolume("held", kBlowfish128, true);
+  MountPageState page = PageFor(volume);
+  ASSERT_TRUE(Mount(page).outcome.success);
+  HANDLE held = CreateEventA(nullptr, TRUE, FALSE, "vm-drive-held");
+  HANDLE release = CreateEventA(nullptr, TRUE, FALSE, "vm-drive-release");
+  std::string command = "\"" + driver_support::DosPath(VM_DRIVE_HOLDER_PATH) + "\" ";
+  command += letter;
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION holder{};
+  ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                             &startup, &holder));
+  ASSERT_EQ(WaitForSingleObject(held, 20000), WAIT_OBJECT_0);
+  TakeLog();
+
+  EXPECT_FALSE(DismountVolume(SystemDriverPort(), letter, session, 0));
+  EXPECT_TRUE(IsOwnDrive(SystemDriverPort(), letter));
+  std::vector<StandinLogEntry> refused = Controls(TakeLog(), IOCTL_VD_DISMOUNT);
+  ASSERT_EQ(refused.size(), 1u);
+  EXPECT_EQ(refused[0].status, kStatusDeviceBusy);
+  EXPECT_TRUE(DismountVolume(SystemDriverPort(), letter, session, 1));
+  EXPECT_FALSE(IsOwnDrive(SystemDriverPort(), letter));
+
+  SetEvent(release);
+  EXPECT_EQ(WaitForSingleObject(holder.hProcess, 20000), WAIT_OBJECT_0);
+  for (HANDLE handle : {holder.hProcess, holder.hThread, held, release}) CloseHandle(handle);
+}
+
+// A volume file the driver will not serve (here a compressed one, as the
+// test variant presents it) gets a message of its own.
+TEST_F(DriverTest, RefusedVolumeFileGetsItsOwnMessage) {
+  const TestVolume volume = MakeVolume("compressed", kAes128, true);
+  ASSERT_TRUE(ChooseFileAttributes(FILE_ATTRIBUTE_COMPRESSED));
+  ExpectRefused(PageFor(volume), kRefusedFileMessage);
+  ASSERT_TRUE(ChooseFileAttributes(0));
+  MountPageState page = PageFor(volume);
+  EXPECT_TRUE(Mount(page).outcome.success);
 }
 
 TEST_F(DriverTest, RefusedFileSystemDismountFailsThePlainDismountOnly) {
