@@ -146,16 +146,6 @@ bool FailNextControl(uint32_t code, int32_t status) {
          control->Control(IOCTL_VD_STANDIN_TEST, &request, sizeof request, nullptr, 0) == kNoError;
 }
 
-// The volume files mounted from now on are taken as carrying `attributes`.
-bool ChooseFileAttributes(uint32_t attributes) {
-  std::unique_ptr<Device> control =
-      SystemDriverPort().OpenDevice(VD_CONTROL_DEVICE_PATH, DeviceAccess::kReadWrite);
-  StandinTestRequest request = {kStandinChooseVolumeFile, 0, 0, 0, 0};
-  request.fileAttributes = attributes;
-  return control &&
-         control->Control(IOCTL_VD_STANDIN_TEST, &request, sizeof request, nullptr, 0) == kNoError;
-}
-
 // ---------------------------------------------------------------------------
 // Volumes.
 
@@ -572,17 +562,6 @@ TEST_F(DriverTest, DriveHeldByAnotherProcessDismountsOnlyWhenForced) {
   SetEvent(release);
   EXPECT_EQ(WaitForSingleObject(holder.hProcess, 20000), WAIT_OBJECT_0);
   for (HANDLE handle : {holder.hProcess, holder.hThread, held, release}) CloseHandle(handle);
-}
-
-// A volume file the driver will not serve (here a compressed one, as the
-// test variant presents it) gets a message of its own.
-TEST_F(DriverTest, RefusedVolumeFileGetsItsOwnMessage) {
-  const TestVolume volume = MakeVolume("compressed", kAes128, true);
-  ASSERT_TRUE(ChooseFileAttributes(FILE_ATTRIBUTE_COMPRESSED));
-  ExpectRefused(PageFor(volume), kRefusedFileMessage);
-  ASSERT_TRUE(ChooseFileAttributes(0));
-  MountPageState page = PageFor(volume);
-  EXPECT_TRUE(Mount(page).outcome.success);
 }
 
 TEST_F(DriverTest, RefusedFileSystemDismountFailsThePlainDismountOnly) {

@@ -569,16 +569,17 @@ TEST_F(StandinDriver, RefusesAnythingButAnOrdinaryFileOnADisk) {
 
 // The volume file is opened unbuffered and write-through, with a security
 // quality of service that lets whatever answers at its name identify the
-// driver and nothing more; it is flushed before it is closed.
-TEST_F(StandinDriver, OpensTheFileUnbufferedWriteThroughAndFlushesItBeforeClosing) {
+// driver and nothing more. At shutdown every read-write volume's file is
+// flushed; at the dismount the file is flushed before it is closed.
+TEST_F(StandinDriver, OpensTheFileUnbufferedWriteThroughAndFlushesIt) {
   VolumeFile volume = MakeVolumeFile("open.vmv", kBlowfish128, VD_HEADER_IN_VOLUME_FILE, 8);
-  int8_t number = -1;
+  VolumeFile readOnly = MakeVolumeFile("open-ro.vmv", kAes128, VD_HEADER_EXTERNAL, 8);
+  int8_t number = -1, other = -1;
   ASSERT_EQ(0u, SendMount(MountRequest(volume, 'P', false), &number));
+  ASSERT_EQ(0u, SendMount(MountRequest(readOnly, 'K', true), &other));
   std::vector<StandinLogEntry> opens = FileOperations(TakeLog(), kStandinMajorCreate);
-  ASSERT_EQ(1u, opens.size());
-  EXPECT_EQ(kStatusSuccess, opens[0].status);
-  constexpr uint32_t kWriteThrough = 0x2, kUnbuffered = 0x8, kSynchronous = 0x20;
-  constexpr uint32_t kMode = kWriteThrough | kUnbuffered | kSynchronous;
+  ASSERT_EQ(2u, opens.size());
+  constexpr uint32_t kMode = 0x2 | 0x8 | 0x20;  // write-through, unbuffered, synchronous
   EXPECT_EQ(kMode, opens[0].fileOptions & kMode);
   EXPECT_EQ(kMode, opens[0].fileMode & kMode) << "as the system reports the opened file";
   EXPECT_EQ(512u, opens[0].sectorSize);
@@ -586,16 +587,24 @@ TEST_F(StandinDriver, OpensTheFileUnbufferedWriteThroughAndFlushesItBeforeClosin
   EXPECT_EQ(SECURITY_STATIC_TRACKING, opens[0].qosTracking);
   EXPECT_EQ(1, opens[0].qosEffectiveOnly);
 
+  StandinTestRequest shutdown = {kStandinShutdown, 0, 0, 0, 0};
+  ASSERT_EQ(0u, Control(OpenControlDevice(), IOCTL_VD_STANDIN_TEST, &shutdown, sizeof shutdown,
+                        nullptr, 0));
+  std::vector<StandinLogEntry> flushes = FileOperations(TakeLog(), kStandinMajorFlushBuffers);
+  ASSERT_EQ(1u, flushes.size());
+  EXPECT_EQ(number, flushes[0].deviceNumber);
+  EXPECT_EQ(kStatusSuccess, flushes[0].status);
+
   ASSERT_EQ(0u, SendDismount('P', kSession));
+  ASSERT_EQ(0u, SendDismount('K', kSession));
   const std::vector<StandinLogEntry> log = TakeLog();
-  const std::vector<StandinLogEntry> flushes = FileOperations(log, kStandinMajorFlushBuffers);
+  flushes = FileOperations(log, kStandinMajorFlushBuffers);
   const std::vector<StandinLogEntry> closes = FileOperations(log, kStandinMajorClose);
-  const std::vector<StandinLogEntry> dismounts =
-      Entries(log, kStandinMajorDeviceControl, IOCTL_VD_DISMOUNT);
-  ASSERT_TRUE(flushes.size() == 1 && closes.size() == 1 && dismounts.size() == 1);
+  ASSERT_TRUE(flushes.size() == 1 && closes.size() == 2);
   EXPECT_EQ(kStatusSuccess, flushes[0].status);
   EXPECT_LT(flushes[0].sequence, closes[0].sequence);
-  EXPECT_LT(closes[0].sequence, dismounts[0].sequence);
+  EXPECT_LT(closes[0].sequence,
+            Entries(log, kStandinMajorDeviceControl, IOCTL_VD_DISMOUNT)[0].sequence);
 }
 
 // On a disk of 4096-byte sectors (a 4K-native disk refuses anything
@@ -620,7 +629,7 @@ TEST_F(StandinDriver, ServesA4KNativeDiskInWholeHostSectors) {
     uint32_t count;
   } runs[] = {{1, 1}, {3, 9}, {7, 1}, {8, 8}, {15, 17}, {5, 1}, {0, 6}};
   for (const auto& body : bodies) {
-    SCOPED_TRACE(testing::Message() << body.sectors << " sectors");
+    SCOPED_TRACE(body.sectors);
     VolumeFile volume = MakeVolumeFile("native-4k.vmv", kAes256, body.placement, body.sectors);
     MountedDrive mounted(volume, 'Q');
     ASSERT_EQ(body.error, mounted.error());
@@ -1322,24 +1331,6 @@ TEST_F(StandinDriver, MakesChosenRequestsFail) {
 
 // ---------------------------------------------------------------------------
 // The service's life.
-
-// At shutdown the driver flushes every read-write volume's file. (A stop
-// while a volume is mounted is refused: standin_stop_test.)
-TEST_F(StandinDriver, FlushesEveryVolumeAtShutdown) {
-  VolumeFile volume = MakeVolumeFile("shutdown.vmv", kAes256, VD_HEADER_EXTERNAL, 8);
-  VolumeFile readOnly = MakeVolumeFile("shutdown-ro.vmv", kAes128, VD_HEADER_EXTERNAL, 8);
-  MountedDrive mounted(volume, 'J');
-  MountedDrive reader(readOnly, 'K', true);
-  ASSERT_TRUE(mounted.ok() && reader.ok());
-  TakeLog();
-  StandinTestRequest shutdown = {kStandinShutdown, 0, 0, 0, 0};
-  ASSERT_EQ(0u, Control(OpenControlDevice(), IOCTL_VD_STANDIN_TEST, &shutdown, sizeof shutdown,
-                        nullptr, 0));
-  const std::vector<StandinLogEntry> flushes = FileOperations(TakeLog(), kStandinMajorFlushBuffers);
-  ASSERT_EQ(1u, flushes.size());
-  EXPECT_EQ(mounted.number(), flushes[0].deviceNumber);
-  EXPECT_EQ(kStatusSuccess, flushes[0].status);
-}
 
 TEST_F(StandinDriver, TheShippedDriverAnswersItsVersionButNoTestCode) {
   RemoveService();
