@@ -165,10 +165,9 @@ bool MainWindow::OnInitDialog(HWND, LPARAM) {
     InstallDriver(port_, services_);
   }
 
-  uint32_t logonSessionId = 0;
-  if (GetLogonSessionId(&logonSessionId)) {
-    statusPage_.SetLogonSessionId(logonSessionId);
-    mountPage_.SetLogonSessionId(logonSessionId);
+  if (GetLogonSessionId(&logonSessionId_)) {
+    statusPage_.SetLogonSessionId(logonSessionId_);
+    mountPage_.SetLogonSessionId(logonSessionId_);
   }
 
   LoadSettings();
@@ -435,10 +434,18 @@ void MainWindow::OnExit(UINT, UINT, HWND) {
 // The session may end; the program does not object.
 LRESULT MainWindow::OnQueryEndSession(WPARAM, LPARAM) { return TRUE; }
 
-// Log-off or shutdown ends the process without the exit sequence: the
-// settings are saved here so that the run's changes are not lost.
+// Log-off or shutdown ends the process without the exit sequence. The
+// session's volumes are dismounted first: left mounted, their keys would
+// stay in the driver with nobody but an administrator able to dismount
+// them. Then the driver this run installed is removed (it stays while
+// another session's volume keeps it), and the settings are saved so that
+// the run's changes are not lost.
 LRESULT MainWindow::OnEndSession(WPARAM ending, LPARAM) {
-  if (ending != FALSE) SaveSettings();
+  if (ending == FALSE) return 0;
+  mountPage_.StopTimer();
+  DismountSessionVolumes(port_, logonSessionId_);
+  if (installedDriver_ != 0) RemoveDriver(services_);
+  SaveSettings();
   return 0;
 }
 

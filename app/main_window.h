@@ -123,6 +123,7 @@ class MainWindow : public Dialog {
   std::string appDirectory_;
   std::string helpFile_;
   int32_t installedDriver_ = 0;
+  uint32_t logonSessionId_ = 0;  // from the process token, 0 when unreadable
   PageHolder holder_;
   StatusPage statusPage_;
   CreatePage createPage_;

@@ -9,10 +9,19 @@ namespace {
 // The list item's text is read into a 3-byte buffer: a letter and a colon.
 constexpr size_t kDriveTextLength = 2;
 
-}  // namespace
+// Up to kLockAttempts tries, with a pause after every failed one.
+bool LockWithRetries(DriverPort& port, Device& drive) {
+  for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
+    if (port.LockVolume(drive)) return true;
+    port.Wait(kLockRetryMilliseconds);
+  }
+  return false;
+}
 
-bool DismountVolume(DriverPort& port, char driveLetter, uint32_t logonSessionId, int force) {
-  const bool forced = force == 1;
+// The dismount sequence; `waitForLock` false tries the lock once, without a
+// pause.
+bool Dismount(DriverPort& port, char driveLetter, uint32_t logonSessionId, bool forced,
+              bool waitForLock) {
   std::unique_ptr<Device> control =
       port.OpenDevice(VD_CONTROL_DEVICE_PATH, DeviceAccess::kReadWrite);
   if (!control) return false;
@@ -20,16 +29,12 @@ bool DismountVolume(DriverPort& port, char driveLetter, uint32_t logonSessionId,
       port.OpenDevice(DriveDevicePath(driveLetter), DeviceAccess::kReadWrite);
   if (!drive) return false;
 
-  bool locked = false;
-  for (int attempt = 0; attempt < kLockAttempts && !locked; ++attempt) {
-    locked = port.LockVolume(*drive);
-    if (!locked) port.Wait(kLockRetryMilliseconds);
-  }
+  const bool locked = waitForLock ? LockWithRetries(port, *drive) : port.LockVolume(*drive);
   if (!locked && !forced) return false;
   if (!port.DismountFileSystem(*drive) && !forced) return false;
 
   VolumeControlRecord request;
-  FillDismountRequest(&request, driveLetter, logonSessionId);
+  FillDismountRequest(&request, driveLetter, logonSessionId, forced);
   const bool released =
       control->Control(IOCTL_VD_DISMOUNT, &request, sizeof request, nullptr, 0) == kNoError;
   port.UnlockVolume(*drive);
@@ -42,6 +47,20 @@ bool DismountVolume(DriverPort& port, char driveLetter, uint32_t logonSessionId,
 
   return port.RemoveDosDevice(DriveName(driveLetter)) ||
          port.RemoveMountPoint(DriveRoot(driveLetter));
+}
+
+}  // namespace
+
+bool DismountVolume(DriverPort& port, char driveLetter, uint32_t logonSessionId, int force) {
+  return Dismount(port, driveLetter, logonSessionId, force == 1, true);
+}
+
+int DismountSessionVolumes(DriverPort& port, uint32_t logonSessionId) {
+  int left = 0;
+  for (const ScannedDrive& drive : ScanDrives(port)) {
+    if (!Dismount(port, drive.letter, logonSessionId, true, false)) ++left;
+  }
+  return left;
 }
 
 std::vector<ScannedDrive> ScanDrives(DriverPort& port) {

@@ -21,11 +21,20 @@ inline constexpr uint32_t kLockRetryMilliseconds = 500;
 // driver's dismount request, unlock, remove the drive letter. Without force a
 // volume that cannot be locked or whose file system cannot be dismounted
 // stays mounted; `force` counts only when it is exactly 1, and a forced
-// dismount still waits through every lock attempt first. A driver that
-// refuses the dismount request while it still serves the volume keeps it
-// mounted, with its letter; a refusal for a volume it no longer serves does
-// not count. True means that the drive letter was removed.
+// dismount still waits through every lock attempt first. The driver's
+// request says whether the dismount is forced: without force the driver
+// refuses a volume still in use (a file system mounted on it again, or
+// another process holding it open). A driver that refuses the dismount
+// request while it still serves the volume keeps it mounted, with its
+// letter; a refusal for a volume it no longer serves does not count. True
+// means that the drive letter was removed.
 bool DismountVolume(DriverPort& port, char driveLetter, uint32_t logonSessionId, int force);
+
+// The end of the user's session (log-off or shutdown): every drive of the
+// driver that the scan finds is dismounted, forced, after a single lock
+// attempt without a pause, since the session does not wait. Answers how
+// many stayed mounted.
+int DismountSessionVolumes(DriverPort& port, uint32_t logonSessionId);
 
 // One drive of the driver, as the scan found it.
 struct ScannedDrive {

@@ -19,6 +19,9 @@ enum class DeviceAccess {
 // The platform's error codes the operations look at.
 inline constexpr uint32_t kNoError = 0;
 inline constexpr uint32_t kErrorBadDevType = 66;  // ERROR_BAD_DEV_TYPE
+// The driver's answer to a volume file it will not serve: a pipe, a
+// device, a directory, or a compressed, sparse, encrypted or offline file.
+inline constexpr uint32_t kErrorNotSupported = 50;  // ERROR_NOT_SUPPORTED
 
 // An open device handle; destroying it closes the handle.
 class Device {

@@ -115,9 +115,11 @@ MountResult RunMountCommand(MountPageState& state, FileSystem& files, DriverPort
   const int headerPlacement = external ? VD_HEADER_EXTERNAL : VD_HEADER_IN_VOLUME_FILE;
 
   const char driveLetter = state.driveText[0];
+  uint32_t driverError = kNoError;
   if (!MountVolume(port, state.volumePath, driveLetter, headerPlacement, algorithm, header.bytes,
-                   state.logonSessionId, state.readOnly)) {
-    return Refuse("Error trying to mount disk.");
+                   state.logonSessionId, state.readOnly, &driverError)) {
+    return Refuse(driverError == kErrorNotSupported ? kRefusedFileMessage
+                                                    : "Error trying to mount disk.");
   }
 
   SetIdleCounter(port, driveLetter, IdleCounterFor(state.autoDismount.appliedTimeout));

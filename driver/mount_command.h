@@ -27,6 +27,12 @@ struct MountPageState {
   std::string lastDirectory;
 };
 
+// The driver's refusal of a volume file that is not an ordinary file on a
+// disk.
+inline constexpr char kRefusedFileMessage[] =
+    "The volume file must be an ordinary file on a disk: it cannot be compressed, encrypted, "
+    "sparse or offline.";
+
 struct MountResult {
   // Failure: the first failing check's message, caption "Mount Error", and
   // the state as the user filled it. Success: "Velmorcrypt volume
@@ -44,6 +50,8 @@ struct MountResult {
 // opened; then the header is read from the external header block (exactly
 // 1044 bytes) or from the end of the volume file (more than 1044 bytes),
 // opened with the password, the volume file is opened in the requested
-// mode, and the driver mounts it. The header is wiped before returning.
+// mode, and the driver mounts it (a volume file the driver refuses as not
+// an ordinary file on a disk gets kRefusedFileMessage, any other refusal
+// "Error trying to mount disk."). The header is wiped before returning.
 MountResult RunMountCommand(MountPageState& state, FileSystem& files, DriverPort& port,
                             MinuteTimer& timer);

@@ -22,7 +22,7 @@ class WipedRecord {
 
 bool MountVolume(DriverPort& port, const std::string& volumePath, char driveLetter,
                  int headerPlacement, int algorithm, const uint8_t header[kHeaderSize],
-                 uint32_t logonSessionId, int readOnly) {
+                 uint32_t logonSessionId, int readOnly, uint32_t* driverError) {
   WipedRecord request;
   WipedRecord reply;
   if (!FillMountRequest(&request.record, volumePath, driveLetter, headerPlacement, algorithm,
@@ -33,8 +33,10 @@ bool MountVolume(DriverPort& port, const std::string& volumePath, char driveLett
     std::unique_ptr<Device> control =
         port.OpenDevice(VD_CONTROL_DEVICE_PATH, DeviceAccess::kReadWrite);
     if (!control) return false;
-    if (control->Control(IOCTL_VD_MOUNT, &request.record, sizeof request.record, &reply.record,
-                         sizeof reply.record) != kNoError) {
+    const uint32_t error = control->Control(IOCTL_VD_MOUNT, &request.record, sizeof request.record,
+                                            &reply.record, sizeof reply.record);
+    if (error != kNoError) {
+      if (driverError != nullptr) *driverError = error;
       return false;
     }
   }

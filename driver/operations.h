@@ -17,10 +17,11 @@
 // both succeeded: a volume the driver mounted but whose letter could not be
 // defined stays mounted without a letter. A volume path too long for
 // `targetPath` returns false before anything is opened. The request and the
-// reply are wiped before returning.
+// reply are wiped before returning. When the driver refuses the request,
+// `driverError` (if given) receives its error code.
 bool MountVolume(DriverPort& port, const std::string& volumePath, char driveLetter,
                  int headerPlacement, int algorithm, const uint8_t header[kHeaderSize],
-                 uint32_t logonSessionId, int readOnly);
+                 uint32_t logonSessionId, int readOnly, uint32_t* driverError = nullptr);
 
 // The version of the running driver; false when the driver does not answer.
 bool GetDriverVersion(DriverPort& port, DriverVersion* version);

@@ -8,12 +8,12 @@
 #include <stdint.h>
 
 /* Device names. */
-#define VD_CONTROL_DEVICE_PATH "\\\\.\\Velmorcrypt"                 /* user mode */
-#define VD_CONTROL_DEVICE_NT_NAME L"\\Device\\Velmorcrypt"          /* kernel */
-#define VD_CONTROL_DEVICE_DOS_NAME L"\\DosDevices\\Velmorcrypt"     /* kernel */
-#define VD_VOLUME_DEVICE_FORMAT "\\Device\\VelmorcryptVolume%d"     /* deviceNumber */
-#define VD_VOLUME_DEVICE_PREFIX "\\Device\\VelmorcryptVolume"       /* drive recognition */
-#define VD_DRIVE_DEVICE_FORMAT "\\\\.\\%c:"                          /* drive letter */
+#define VD_CONTROL_DEVICE_PATH "\\\\.\\Velmorcrypt"             /* user mode */
+#define VD_CONTROL_DEVICE_NT_NAME L"\\Device\\Velmorcrypt"      /* kernel */
+#define VD_CONTROL_DEVICE_DOS_NAME L"\\DosDevices\\Velmorcrypt" /* kernel */
+#define VD_VOLUME_DEVICE_FORMAT "\\Device\\VelmorcryptVolume%d" /* deviceNumber */
+#define VD_VOLUME_DEVICE_PREFIX "\\Device\\VelmorcryptVolume"   /* drive recognition */
+#define VD_DRIVE_DEVICE_FORMAT "\\\\.\\%c:"                     /* drive letter */
 
 /* Control codes: CTL_CODE(FILE_DEVICE_DISK (7), function, METHOD_BUFFERED, access). */
 #define VD_CTL_CODE(function, access) ((0x7u << 16) | ((access) << 14) | ((function) << 2) | 0u)
@@ -46,7 +46,7 @@ typedef struct VolumeControlRecord {
   uint8_t sectorIvSeed[VD_BODY_KEY_SIZE];
   uint8_t sectorKey[VD_BODY_KEY_SIZE];
   uint8_t headerPlacement;
-  uint8_t unused1;
+  uint8_t force;       /* dismount request: 1 to dismount a volume that is still in use */
   uint64_t volumeSize; /* bytes */
   uint32_t logonSessionId;
   int8_t deviceNumber; /* N of \Device\VelmorcryptVolumeN */
@@ -84,6 +84,7 @@ VD_STATIC_ASSERT(offsetof(VolumeControlRecord, algorithm) == 261, "algorithm");
 VD_STATIC_ASSERT(offsetof(VolumeControlRecord, sectorIvSeed) == 262, "sectorIvSeed");
 VD_STATIC_ASSERT(offsetof(VolumeControlRecord, sectorKey) == 326, "sectorKey");
 VD_STATIC_ASSERT(offsetof(VolumeControlRecord, headerPlacement) == 390, "headerPlacement");
+VD_STATIC_ASSERT(offsetof(VolumeControlRecord, force) == 391, "force");
 VD_STATIC_ASSERT(offsetof(VolumeControlRecord, volumeSize) == 392, "volumeSize");
 VD_STATIC_ASSERT(offsetof(VolumeControlRecord, logonSessionId) == 400, "logonSessionId");
 VD_STATIC_ASSERT(offsetof(VolumeControlRecord, deviceNumber) == 404, "deviceNumber");

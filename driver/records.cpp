@@ -92,11 +92,13 @@ bool FillMountRequest(VolumeControlRecord* request, std::string_view volumePath,
   return true;
 }
 
-void FillDismountRequest(VolumeControlRecord* request, char driveLetter, uint32_t logonSessionId) {
+void FillDismountRequest(VolumeControlRecord* request, char driveLetter, uint32_t logonSessionId,
+                         bool force) {
   memset(request, 0, sizeof *request);
   request->driveLetter = driveLetter;
   request->logonSessionId = logonSessionId;
   request->readOnly = 0;
+  request->force = force ? 1 : 0;
 }
 
 VolumeInfo ReadQueryReply(const VolumeControlRecord& reply) {

@@ -50,9 +50,11 @@ bool FillMountRequest(VolumeControlRecord* request, std::string_view volumePath,
                       int headerPlacement, int algorithm, const uint8_t header[kHeaderSize],
                       uint32_t logonSessionId, int readOnly);
 
-// The dismount request: driveLetter, logonSessionId and readOnly 0; every
-// other byte zero.
-void FillDismountRequest(VolumeControlRecord* request, char driveLetter, uint32_t logonSessionId);
+// The dismount request: driveLetter, logonSessionId, readOnly 0 and force 1
+// for a forced dismount (the driver then dismounts a volume still in use);
+// every other byte zero.
+void FillDismountRequest(VolumeControlRecord* request, char driveLetter, uint32_t logonSessionId,
+                         bool force);
 
 // What the program reads from a query reply.
 struct VolumeInfo {

@@ -27,6 +27,6 @@ bool RemoveDriver(ServicePort& services) {
   if (!manager) return false;
   std::unique_ptr<DriverService> service = manager->OpenDriverService();
   if (!service) return false;
-  service->Stop();
+  if (!service->Stop()) return false;
   return service->Delete();
 }

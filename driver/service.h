@@ -21,7 +21,9 @@ class DriverService {
   virtual ~DriverService() = default;
   // StartServiceA with no arguments: kNoError or the platform's error code.
   virtual uint32_t Start() = 0;
-  // ControlService with SERVICE_CONTROL_STOP.
+  // ControlService with SERVICE_CONTROL_STOP; true when the service is
+  // stopped afterwards (it stopped, or it was not running). The driver
+  // refuses a stop while any volume is mounted.
   virtual bool Stop() = 0;
   virtual bool Delete() = 0;
 };
@@ -58,6 +60,8 @@ class ServicePort {
 // already runs counts as started.
 bool InstallDriver(DriverPort& port, ServicePort& services);
 
-// Stops the service (its answer does not count) and deletes it; true when
-// the deletion succeeded.
+// Stops the service and deletes it; true when the deletion succeeded. A
+// service that does not stop (the driver still serves a volume, perhaps
+// another session's) is left in place, running: deleting it would only
+// mark it for deletion, and the driver could not be started again.
 bool RemoveDriver(ServicePort& services);

@@ -8,6 +8,9 @@
 namespace {
 
 constexpr DWORD kDosDeviceBufferSize = 256;
+// A stopping driver is waited for at most 5 seconds.
+constexpr int kStopWaits = 50;
+constexpr DWORD kStopWaitMilliseconds = 100;
 constexpr DWORD kDirectoryBufferSize = MAX_PATH;
 
 DWORD DesiredAccess(DeviceAccess access) {
@@ -62,7 +65,13 @@ class Win32DriverService : public DriverService {
   }
   bool Stop() override {
     SERVICE_STATUS status;
-    return ControlService(handle_, SERVICE_CONTROL_STOP, &status) != FALSE;
+    ControlService(handle_, SERVICE_CONTROL_STOP, &status);
+    for (int wait = 0; wait < kStopWaits; ++wait) {
+      if (!QueryServiceStatus(handle_, &status)) return false;
+      if (status.dwCurrentState != SERVICE_STOP_PENDING) break;
+      Sleep(kStopWaitMilliseconds);
+    }
+    return status.dwCurrentState == SERVICE_STOPPED;
   }
   bool Delete() override { return DeleteService(handle_) != FALSE; }
 

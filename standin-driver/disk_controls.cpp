@@ -36,14 +36,16 @@ NTSTATUS Reply(PIRP irp, ULONG outputLength, const void* reply, ULONG size,
 
 // A MOUNTDEV_NAME or MOUNTDEV_UNIQUE_ID: a 16-bit length and the bytes. A
 // buffer too short for the bytes gets the length alone and
-// STATUS_BUFFER_OVERFLOW, so that the caller can ask again.
+// STATUS_BUFFER_OVERFLOW, so that the caller can ask again. The answer
+// counts exactly the bytes written: the system copies that many back to the
+// caller, and a byte counted but not written would be kernel memory.
 NTSTATUS ReplyCounted(PIRP irp, ULONG outputLength, const void* bytes, USHORT length, ULONG minimum,
                       ULONG_PTR* information) {
   if (outputLength < minimum) return STATUS_BUFFER_TOO_SMALL;
   auto* out = static_cast<UCHAR*>(irp->AssociatedIrp.SystemBuffer);
   memcpy(out, &length, sizeof length);
   if (outputLength < sizeof length + length) {
-    *information = minimum;
+    *information = sizeof length;
     return STATUS_BUFFER_OVERFLOW;
   }
   memcpy(out + sizeof length, bytes, length);

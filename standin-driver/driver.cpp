@@ -2,9 +2,8 @@
 // "\Device\Velmorcrypt" ("\\.\Velmorcrypt"), which mounts and dismounts
 // volumes and answers the version, and one volume device per mounted volume
 // (volume_device.cpp). Every request goes through one dispatch routine,
-// which in the test variant logs it for tests; a volume's file I/O is served
-// from a worker thread when it arrives above PASSIVE_LEVEL, everything else
-// at once.
+// which in the test variant logs it for tests; a volume's reads, writes and
+// flushes are served on the volume's own thread, everything else at once.
 #include <string.h>
 
 #include "crypto/wipe.h"
@@ -15,8 +14,6 @@
 #include "standin-driver/volume_device.h"
 
 namespace {
-
-constexpr ULONG kPoolTag = 'V' | ('m' << 8) | ('V' << 16) | ('z' << 24);  // "VmVz"
 
 PDEVICE_OBJECT gControlDevice;
 
@@ -47,9 +44,11 @@ NTSTATUS HandleControlDeviceControl(PDEVICE_OBJECT device, PIRP irp, PIO_STACK_L
       if (outputLength < sizeof(VolumeControlRecord)) return STATUS_BUFFER_TOO_SMALL;
       VolumeControlRecord record;
       TakeRecord(irp, inputLength, &record);
+      CallerIdentity caller;
+      IdentifyRequest(irp, stack, &caller);
       int8_t deviceNumber = -1;
-      NTSTATUS status =
-          MountVolumeDevice(device->DriverObject, &record, irp->RequestorMode, &deviceNumber);
+      NTSTATUS status = MountVolumeDevice(device->DriverObject, &record, irp->RequestorMode, caller,
+                                          &deviceNumber);
       SecureWipe(&record, sizeof record);
       if (!NT_SUCCESS(status)) return status;
       // The reply carries the device number and nothing else.
@@ -64,7 +63,9 @@ NTSTATUS HandleControlDeviceControl(PDEVICE_OBJECT device, PIRP irp, PIO_STACK_L
       if (inputLength < sizeof(VolumeControlRecord)) return STATUS_INVALID_PARAMETER;
       VolumeControlRecord record;
       TakeRecord(irp, inputLength, &record);
-      NTSTATUS status = DismountVolumeDevices(record.driveLetter);
+      CallerIdentity caller;
+      IdentifyRequest(irp, stack, &caller);
+      NTSTATUS status = DismountVolumeDevices(record.driveLetter, caller, record.force == 1);
       SecureWipe(&record, sizeof record);
       return status;
     }
@@ -82,9 +83,33 @@ NTSTATUS HandleControlRequest(PDEVICE_OBJECT device, PIRP irp, PIO_STACK_LOCATIO
       return STATUS_SUCCESS;
     case IRP_MJ_DEVICE_CONTROL:
       return HandleControlDeviceControl(device, irp, stack, information);
+    case IRP_MJ_SHUTDOWN:
+      // The system is going down: what the volumes' files still hold goes
+      // to their disks.
+      FlushAllVolumes();
+      return STATUS_SUCCESS;
     default:
       return STATUS_INVALID_DEVICE_REQUEST;
   }
+}
+
+NTSTATUS HandleRequest(PDEVICE_OBJECT device, PIRP irp, PIO_STACK_LOCATION stack,
+                       ULONG_PTR* information) {
+  const auto* header = static_cast<const DeviceHeader*>(device->DeviceExtension);
+  // Who opens a handle is noted with its file object, and forgotten with it.
+  NTSTATUS status = STATUS_SUCCESS;
+  if (stack->MajorFunction == IRP_MJ_CREATE) status = NoteOpener(irp, stack);
+  if (stack->MajorFunction == IRP_MJ_CLEANUP) NoteCleanup(stack->FileObject);
+  if (stack->MajorFunction == IRP_MJ_CLOSE) ForgetOpener(stack->FileObject);
+  if (NT_SUCCESS(status)) {
+    status = header->kind == kStandinControlDevice
+                 ? HandleControlRequest(device, irp, stack, information)
+                 : HandleVolumeRequest(device, irp, stack, information);
+  }
+  if (stack->MajorFunction == IRP_MJ_CREATE && !NT_SUCCESS(status)) {
+    ForgetOpener(stack->FileObject);
+  }
+  return status;
 }
 
 // A mount request carries a volume's keys. When it fails, however early,
@@ -96,66 +121,6 @@ void WipeFailedMountRequest(PIRP irp, PIO_STACK_LOCATION stack) {
     SecureWipe(irp->AssociatedIrp.SystemBuffer,
                stack->Parameters.DeviceIoControl.InputBufferLength);
   }
-}
-
-// Completes a request and adds it, with its outcome, to the log. A warning
-// such as STATUS_BUFFER_OVERFLOW keeps the bytes it answered.
-void CompleteRequest(PIRP irp, StandinLogEntry* entry, NTSTATUS status, ULONG_PTR information,
-                     bool injected) {
-  if (NT_ERROR(status)) information = 0;
-  FinishLogEntry(entry, status, information, injected);
-  irp->IoStatus.Status = status;
-  irp->IoStatus.Information = information;
-  IoCompleteRequest(irp, IO_NO_INCREMENT);
-}
-
-// A volume's reads, writes and flushes go to the volume file, which needs
-// PASSIVE_LEVEL. They are served in the caller's thread when it runs at
-// PASSIVE_LEVEL; a file system's paging I/O, which on Windows may arrive
-// above it, is served from a system worker thread instead. Under Wine every
-// request arrives at PASSIVE_LEVEL on the driver host's one dispatch thread,
-// which matters: Wine's kernel mutexes are never handed from the thread that
-// releases one to a thread that waits for it, so requests served on worker
-// threads, which contend for the volume and log locks, would hang for good.
-bool NeedsWorkerThread(const DeviceHeader* device, PIO_STACK_LOCATION stack) {
-  UCHAR major = stack->MajorFunction;
-  return device->kind == kStandinVolumeDevice &&
-         (major == IRP_MJ_READ || major == IRP_MJ_WRITE || major == IRP_MJ_FLUSH_BUFFERS) &&
-         KeGetCurrentIrql() > PASSIVE_LEVEL;
-}
-
-struct QueuedRequest {
-  PIO_WORKITEM workItem;
-  PIRP irp;
-  StandinLogEntry entry;
-};
-
-void NTAPI ServeQueuedRequest(PDEVICE_OBJECT device, PVOID context) {
-  auto* queued = static_cast<QueuedRequest*>(context);
-  ULONG_PTR information = 0;
-  NTSTATUS status = HandleVolumeRequest(device, queued->irp,
-                                        IoGetCurrentIrpStackLocation(queued->irp), &information);
-  CompleteRequest(queued->irp, &queued->entry, status, information, false);
-  IoFreeWorkItem(queued->workItem);
-  ExFreePoolWithTag(queued, kPoolTag);
-}
-
-// Queues the request to a worker thread; false when there is no memory
-// for that.
-bool QueueRequest(PDEVICE_OBJECT device, PIRP irp, const StandinLogEntry& entry) {
-  auto* queued = static_cast<QueuedRequest*>(
-      ExAllocatePoolWithTag(NonPagedPool, sizeof(QueuedRequest), kPoolTag));
-  if (queued == nullptr) return false;
-  queued->workItem = IoAllocateWorkItem(device);
-  if (queued->workItem == nullptr) {
-    ExFreePoolWithTag(queued, kPoolTag);
-    return false;
-  }
-  queued->irp = irp;
-  queued->entry = entry;
-  IoMarkIrpPending(irp);
-  IoQueueWorkItem(queued->workItem, ServeQueuedRequest, DelayedWorkQueue, queued);
-  return true;
 }
 
 NTSTATUS NTAPI DispatchRequest(PDEVICE_OBJECT device, PIRP irp) {
@@ -170,26 +135,26 @@ NTSTATUS NTAPI DispatchRequest(PDEVICE_OBJECT device, PIRP irp) {
     IoCompleteRequest(irp, IO_NO_INCREMENT);
     return status;
   }
+  NoteArrival(irp);
   StandinLogEntry entry = {};
   BeginLogEntry(&entry, header, irp, stack);
   bool injected = TakeInjectedFailure(stack, &status);
-  if (!injected && NeedsWorkerThread(header, stack)) {
-    if (QueueRequest(device, irp, entry)) return STATUS_PENDING;
-    status = STATUS_INSUFFICIENT_RESOURCES;
-  } else if (!injected) {
-    status = header->kind == kStandinControlDevice
-                 ? HandleControlRequest(device, irp, stack, &information)
-                 : HandleVolumeRequest(device, irp, stack, &information);
+  if (!injected) {
+    status = HandleRequest(device, irp, stack, &information);
+    // Queued to a volume's thread, which completes and logs it.
+    if (status == STATUS_PENDING) return status;
   }
   if (!NT_SUCCESS(status)) WipeFailedMountRequest(irp, stack);
   CompleteRequest(irp, &entry, status, information, injected);
   return status;
 }
 
-// Nothing outlives the driver: every volume is dismounted and its keys are
-// wiped.
+// Called only while no volume is mounted (the driver refuses a stop
+// otherwise); should a stop have got in before a mount that raced it, that
+// volume is dismounted and its keys wiped all the same.
 void NTAPI Unload(PDRIVER_OBJECT) {
   DismountAllVolumeDevices();
+  IoUnregisterShutdownNotification(gControlDevice);
   UNICODE_STRING dosName;
   RtlInitUnicodeString(&dosName, VD_CONTROL_DEVICE_DOS_NAME);
   IoDeleteSymbolicLink(&dosName);
@@ -200,7 +165,7 @@ void NTAPI Unload(PDRIVER_OBJECT) {
 
 extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
   InitRequestLog();
-  InitVolumeTable();
+  InitCallers();
   UNICODE_STRING name;
   RtlInitUnicodeString(&name, VD_CONTROL_DEVICE_NT_NAME);
   NTSTATUS status = IoCreateDevice(driver, sizeof(DeviceHeader), &name, FILE_DEVICE_UNKNOWN,
@@ -211,24 +176,26 @@ extern "C" NTSTATUS NTAPI DriverEntry(PDRIVER_OBJECT driver, PUNICODE_STRING) {
   header->deviceNumber = -1;
   // Any signed-in user may send requests; the driver checks each itself.
   status = ProtectDevice(gControlDevice, AuthenticatedUsersSid());
-  if (!NT_SUCCESS(status)) {
-    IoDeleteDevice(gControlDevice);
-    return status;
-  }
-
   UNICODE_STRING dosName;
   RtlInitUnicodeString(&dosName, VD_CONTROL_DEVICE_DOS_NAME);
-  status = IoCreateSymbolicLink(&dosName, &name);
+  if (NT_SUCCESS(status)) status = IoCreateSymbolicLink(&dosName, &name);
   if (!NT_SUCCESS(status)) {
     IoDeleteDevice(gControlDevice);
     return status;
   }
+  // The volumes' files are flushed when the system shuts down.
+  status = IoRegisterShutdownNotification(gControlDevice);
+  if (!NT_SUCCESS(status)) {
+    IoDeleteSymbolicLink(&dosName);
+    IoDeleteDevice(gControlDevice);
+    return status;
+  }
 
-  const UCHAR kHandledMajors[] = {IRP_MJ_CREATE,        IRP_MJ_CLEANUP, IRP_MJ_CLOSE,
-                                  IRP_MJ_READ,          IRP_MJ_WRITE,   IRP_MJ_FLUSH_BUFFERS,
-                                  IRP_MJ_DEVICE_CONTROL};
+  const UCHAR kHandledMajors[] = {IRP_MJ_CREATE,         IRP_MJ_CLEANUP, IRP_MJ_CLOSE,
+                                  IRP_MJ_READ,           IRP_MJ_WRITE,   IRP_MJ_FLUSH_BUFFERS,
+                                  IRP_MJ_DEVICE_CONTROL, IRP_MJ_SHUTDOWN};
   for (UCHAR major : kHandledMajors) driver->MajorFunction[major] = DispatchRequest;
-  driver->DriverUnload = Unload;
+  InitVolumeTable(driver, Unload);
   gControlDevice->Flags |= DO_BUFFERED_IO;
   gControlDevice->Flags &= ~DO_DEVICE_INITIALIZING;
   return STATUS_SUCCESS;

@@ -1,4 +1,4 @@
-// The kernel headers and the one lock primitive of the stand-in driver.
+// The kernel headers and the lock primitives of the stand-in driver.
 #pragma once
 // wdm.h defines these two itself; in C++ the compiler's own inline
 // definitions from intrin.h would clash with them.
@@ -15,19 +15,48 @@
 #include <ntddstor.h>
 #include <stdint.h>
 
-// A kernel mutex: waiting on it keeps the thread at PASSIVE_LEVEL, so the
-// file I/O that a volume request performs may run while it is held.
+// Every allocation of the driver: non-paged and never executable.
+constexpr POOL_TYPE kDriverPool = NonPagedPoolNx;
+
+// A lock held across waits and file I/O, at PASSIVE_LEVEL: a
+// synchronization event, which any thread may set for the next waiter. (A
+// kernel mutex would do on Windows, but Wine never hands one from the thread
+// that releases it to a thread that waits for it, and its device host then
+// hangs.) Normal kernel APCs stay off while it is held, so the holder cannot
+// be suspended with it; the special APCs that complete file I/O still run.
 class KernelLock {
  public:
-  void Init() { KeInitializeMutex(&mutex_, 0); }
-  void Acquire() { KeWaitForSingleObject(&mutex_, Executive, KernelMode, FALSE, nullptr); }
-  void Release() { KeReleaseMutex(&mutex_, FALSE); }
+  void Init() { KeInitializeEvent(&event_, SynchronizationEvent, TRUE); }
+  void Acquire() {
+    KeEnterCriticalRegion();
+    KeWaitForSingleObject(&event_, Executive, KernelMode, FALSE, nullptr);
+  }
+  void Release() {
+    KeSetEvent(&event_, IO_NO_INCREMENT, FALSE);
+    KeLeaveCriticalRegion();
+  }
 
  private:
-  KMUTEX mutex_;
+  KEVENT event_;
 };
 
-// Holds a KernelLock for the lifetime of a scope.
+// A spin lock, for the short work that never waits: queues, tables and the
+// test log, from any thread up to DISPATCH_LEVEL.
+class SpinLock {
+ public:
+  void Init() { KeInitializeSpinLock(&lock_); }
+  KIRQL Acquire() {
+    KIRQL irql;
+    KeAcquireSpinLock(&lock_, &irql);
+    return irql;
+  }
+  void Release(KIRQL irql) { KeReleaseSpinLock(&lock_, irql); }
+
+ private:
+  KSPIN_LOCK lock_;
+};
+
+// Holds a lock for the lifetime of a scope.
 class LockHolder {
  public:
   explicit LockHolder(KernelLock* lock) : lock_(lock) { lock_->Acquire(); }
@@ -37,6 +66,18 @@ class LockHolder {
 
  private:
   KernelLock* lock_;
+};
+
+class SpinHolder {
+ public:
+  explicit SpinHolder(SpinLock* lock) : lock_(lock), irql_(lock->Acquire()) {}
+  ~SpinHolder() { lock_->Release(irql_); }
+  SpinHolder(const SpinHolder&) = delete;
+  SpinHolder& operator=(const SpinHolder&) = delete;
+
+ private:
+  SpinLock* lock_;
+  KIRQL irql_;
 };
 
 // What every device extension of the driver starts with.

@@ -2,6 +2,8 @@
 
 #include <string.h>
 
+#include "standin-driver/volume_device.h"
+
 static_assert(kStandinMajorCreate == IRP_MJ_CREATE && kStandinMajorClose == IRP_MJ_CLOSE &&
                   kStandinMajorRead == IRP_MJ_READ && kStandinMajorWrite == IRP_MJ_WRITE &&
                   kStandinMajorFlushBuffers == IRP_MJ_FLUSH_BUFFERS &&
@@ -11,7 +13,7 @@ static_assert(kStandinMajorCreate == IRP_MJ_CREATE && kStandinMajorClose == IRP_
 
 namespace {
 
-KernelLock gLogLock;  // guards everything below
+SpinLock gLogLock;  // guards everything below
 StandinLogEntry gLog[kStandinLogCapacity];
 uint32_t gLogFirst;  // index of the oldest entry
 uint32_t gLogCount;
@@ -31,6 +33,12 @@ struct ChosenCaller {
 };
 ChosenCaller gChosenCaller;
 
+struct ChosenVolumeFile {
+  ULONG sectorSize;  // 0: as the disk reports
+  ULONG attributes;  // added to the file's own
+};
+ChosenVolumeFile gChosenVolumeFile;
+
 ULONG ControlCode(PIO_STACK_LOCATION stack) {
   return stack->MajorFunction == IRP_MJ_DEVICE_CONTROL
              ? stack->Parameters.DeviceIoControl.IoControlCode
@@ -38,7 +46,7 @@ ULONG ControlCode(PIO_STACK_LOCATION stack) {
 }
 
 NTSTATUS TakeLog(void* buffer, ULONG outputLength, ULONG_PTR* information) {
-  LockHolder hold(&gLogLock);
+  SpinHolder hold(&gLogLock);
   uint32_t count = outputLength / sizeof(StandinLogEntry);
   if (count > gLogCount) count = gLogCount;
   auto* out = static_cast<StandinLogEntry*>(buffer);
@@ -56,17 +64,41 @@ NTSTATUS ArmFailure(const StandinTestRequest& request) {
       (request.majorFunction > IRP_MJ_MAXIMUM_FUNCTION || NT_SUCCESS(request.status))) {
     return STATUS_INVALID_PARAMETER;
   }
-  LockHolder hold(&gLogLock);
+  SpinHolder hold(&gLogLock);
   gFailure = {request.majorFunction, request.controlCode, request.status, request.count};
   return STATUS_SUCCESS;
 }
 
 NTSTATUS ChooseCaller(const StandinTestRequest& request) {
   if (request.chosen > 1 || request.administrator > 1) return STATUS_INVALID_PARAMETER;
-  LockHolder hold(&gLogLock);
+  SpinHolder hold(&gLogLock);
   gChosenCaller = {request.chosen == 1, {request.logonSession, request.administrator == 1}};
   return STATUS_SUCCESS;
 }
+
+NTSTATUS ChooseVolumeFile(const StandinTestRequest& request) {
+  const uint32_t size = request.sectorSize;
+  if (size != 0 && (size < 512 || (size & (size - 1)) != 0)) return STATUS_INVALID_PARAMETER;
+  SpinHolder hold(&gLogLock);
+  gChosenVolumeFile = {size, request.fileAttributes};
+  return STATUS_SUCCESS;
+}
+
+// Adds a finished entry to the log; the oldest entry gives way when it is
+// full.
+void AddToLog(StandinLogEntry* entry) {
+  SpinHolder hold(&gLogLock);
+  entry->sequence = gSequence++;
+  uint32_t slot = (gLogFirst + gLogCount) % kStandinLogCapacity;
+  memcpy(&gLog[slot], entry, sizeof *entry);
+  if (gLogCount < kStandinLogCapacity) {
+    ++gLogCount;
+  } else {
+    gLogFirst = (gLogFirst + 1) % kStandinLogCapacity;
+  }
+}
+
+uint32_t ThreadNumber(HANDLE id) { return static_cast<uint32_t>(reinterpret_cast<ULONG_PTR>(id)); }
 
 NTSTATUS ReadSecurity(PDEVICE_OBJECT device, void* buffer, ULONG outputLength,
                       ULONG_PTR* information) {
@@ -105,6 +137,11 @@ NTSTATUS HandleTestControl(PIRP irp, PIO_STACK_LOCATION stack, ULONG_PTR* inform
     case kStandinReadSecurity:
       return ReadSecurity(stack->DeviceObject, irp->AssociatedIrp.SystemBuffer,
                           stack->Parameters.DeviceIoControl.OutputBufferLength, information);
+    case kStandinChooseVolumeFile:
+      return ChooseVolumeFile(request);
+    case kStandinShutdown:
+      FlushAllVolumes();
+      return STATUS_SUCCESS;
     default:
       return STATUS_INVALID_PARAMETER;
   }
@@ -117,6 +154,7 @@ void BeginLogEntry(StandinLogEntry* entry, const DeviceHeader* device, PIRP irp,
   entry->deviceKind = device->kind;
   entry->deviceNumber = device->deviceNumber;
   entry->controlCode = ControlCode(stack);
+  entry->arrivalThread = ThreadNumber(irp->Tail.Overlay.DriverContext[0]);
   switch (stack->MajorFunction) {
     case IRP_MJ_READ:
       entry->offset = static_cast<uint64_t>(stack->Parameters.Read.ByteOffset.QuadPart);
@@ -150,19 +188,41 @@ void FinishLogEntry(StandinLogEntry* entry, NTSTATUS status, ULONG_PTR informati
   entry->status = status;
   entry->transferred = static_cast<uint32_t>(information);
   entry->injected = injected ? 1 : 0;
-  LockHolder hold(&gLogLock);
-  entry->sequence = gSequence++;
-  uint32_t slot = (gLogFirst + gLogCount) % kStandinLogCapacity;
-  memcpy(&gLog[slot], entry, sizeof *entry);
-  if (gLogCount < kStandinLogCapacity) {
-    ++gLogCount;
-  } else {
-    gLogFirst = (gLogFirst + 1) % kStandinLogCapacity;  // the oldest entry is overwritten
-  }
+  entry->servingThread = ThreadNumber(PsGetCurrentThreadId());
+  AddToLog(entry);
+}
+
+void LogFileOpen(NTSTATUS status, ULONG options, ULONG mode, ULONG sectorSize,
+                 const SECURITY_QUALITY_OF_SERVICE& qos) {
+  StandinLogEntry entry;
+  memset(&entry, 0, sizeof entry);
+  entry.majorFunction = IRP_MJ_CREATE;
+  entry.deviceKind = kStandinVolumeFile;
+  entry.deviceNumber = -1;
+  entry.status = status;
+  entry.fileOptions = options;
+  entry.fileMode = mode;
+  entry.sectorSize = sectorSize;
+  entry.qosLevel = static_cast<uint8_t>(qos.ImpersonationLevel);
+  entry.qosTracking = qos.ContextTrackingMode;
+  entry.qosEffectiveOnly = qos.EffectiveOnly;
+  entry.servingThread = ThreadNumber(PsGetCurrentThreadId());
+  AddToLog(&entry);
+}
+
+void LogFileOperation(int8_t deviceNumber, UCHAR major, NTSTATUS status) {
+  StandinLogEntry entry;
+  memset(&entry, 0, sizeof entry);
+  entry.majorFunction = major;
+  entry.deviceKind = kStandinVolumeFile;
+  entry.deviceNumber = deviceNumber;
+  entry.status = status;
+  entry.servingThread = ThreadNumber(PsGetCurrentThreadId());
+  AddToLog(&entry);
 }
 
 bool TakeInjectedFailure(PIO_STACK_LOCATION stack, NTSTATUS* status) {
-  LockHolder hold(&gLogLock);
+  SpinHolder hold(&gLogLock);
   if (gFailure.count == 0 || gFailure.majorFunction != stack->MajorFunction) return false;
   if (gFailure.controlCode != 0 && gFailure.controlCode != ControlCode(stack)) return false;
   --gFailure.count;
@@ -171,6 +231,16 @@ bool TakeInjectedFailure(PIO_STACK_LOCATION stack, NTSTATUS* status) {
 }
 
 void TakeChosenCaller(VolumeCaller* caller) {
-  LockHolder hold(&gLogLock);
+  SpinHolder hold(&gLogLock);
   if (gChosenCaller.chosen) *caller = gChosenCaller.caller;
+}
+
+ULONG TakeChosenSectorSize(ULONG reported) {
+  SpinHolder hold(&gLogLock);
+  return gChosenVolumeFile.sectorSize != 0 ? gChosenVolumeFile.sectorSize : reported;
+}
+
+ULONG TakeChosenFileAttributes(ULONG reported) {
+  SpinHolder hold(&gLogLock);
+  return reported | gChosenVolumeFile.attributes;
 }

@@ -1,6 +1,7 @@
 // The stand-in driver's private control code, for tests only: it hands out
-// the log of the requests the driver received, makes a chosen request fail
-// with a chosen status and stands in for the callers' tokens. Only the test
+// the log of the requests the driver received and of what it did with the
+// volume files, makes a chosen request fail with a chosen status, stands in
+// for the callers' tokens and for what a volume file's disk reports. Only the test
 // variant of the driver (velmorcrypt-test.sys) answers it; the shipped
 // velmorcrypt.sys refuses it as an unknown code. Included by the driver and
 // by the tests.
@@ -33,12 +34,22 @@ enum StandinTestCommand : uint32_t {
   // The requests that follow are taken as from a caller in the logon session
   // `logonSession`, an administrator when `administrator` is 1, whatever
   // their token says (every token has the same session under Wine). With
-  // `chosen` 0 the tokens count again.
+  // `chosen` 0 the tokens count again. A caller is taken when it opens its
+  // handle: the choice counts for handles opened after it.
   kStandinChooseCaller = 3,
   // Answers the security descriptor (self-relative, DACL only) of the
   // device the request is sent to: the control device or a volume device.
   // The other request fields are ignored.
   kStandinReadSecurity = 4,
+  // The volume files mounted from now on are taken as on a disk whose
+  // sectors have `sectorSize` bytes (0: what the disk reports), and as
+  // carrying the FILE_ATTRIBUTE_* bits `fileAttributes` besides their own:
+  // what a 4K-native disk or a compressed, sparse or encrypted file looks
+  // like, which Wine never shows.
+  kStandinChooseVolumeFile = 5,
+  // Runs what the driver does when the system shuts down, as if
+  // IRP_MJ_SHUTDOWN had arrived.
+  kStandinShutdown = 6,
 };
 
 // The major function numbers (IRP_MJ_*) that the log and the armed
@@ -64,16 +75,23 @@ struct StandinTestRequest {
   uint32_t chosen = 0;
   uint32_t administrator = 0;
   uint64_t logonSession = 0;
+  // kStandinChooseVolumeFile only.
+  uint32_t sectorSize = 0;
+  uint32_t fileAttributes = 0;
 };
 
-// Which device a request was sent to.
+// Which device a request was sent to, or the volume file for what the
+// driver did with it: opening it (kStandinMajorCreate), flushing it
+// (kStandinMajorFlushBuffers) and closing it (kStandinMajorClose).
 enum StandinDeviceKind : uint8_t {
   kStandinControlDevice = 0,
   kStandinVolumeDevice = 1,
+  kStandinVolumeFile = 2,
 };
 
-// One request as the driver saw it and answered it. The test control code
-// itself is not logged. Keys are never logged.
+// One request as the driver saw it and answered it, or one operation of the
+// driver on a volume file. The test control code itself is not logged. Keys
+// are never logged.
 struct StandinLogEntry {
   uint32_t sequence;      // counts every logged request since the driver started
   uint8_t majorFunction;  // IRP_MJ_*
@@ -95,6 +113,21 @@ struct StandinLogEntry {
   uint8_t headerPlacement;
   uint8_t readOnly;
   uint32_t logonSessionId;
+  // Requests: the thread the request arrived on (the caller's, under Wine
+  // the one the device host serves it for) and the thread that served it.
+  uint32_t arrivalThread;
+  uint32_t servingThread;
+  // Opening a volume file: the create options the driver asked for, the
+  // mode the system reports for the opened file (FileModeInformation), the
+  // sector size its transfers keep to, and the security quality of service
+  // it was opened with (level, context tracking, effective only).
+  uint32_t fileOptions;
+  uint32_t fileMode;
+  uint32_t sectorSize;
+  uint8_t qosLevel;
+  uint8_t qosTracking;
+  uint8_t qosEffectiveOnly;
+  uint8_t unused;
 };
 #pragma pack(pop)
 
@@ -102,5 +135,5 @@ struct StandinLogEntry {
 constexpr uint32_t kStandinLogCapacity = 256;
 
 static_assert(IOCTL_VD_STANDIN_TEST == 0x0007E800u, "test control code");
-static_assert(sizeof(StandinTestRequest) == 36, "StandinTestRequest layout");
-static_assert(sizeof(StandinLogEntry) == 308, "StandinLogEntry layout");
+static_assert(sizeof(StandinTestRequest) == 44, "StandinTestRequest layout");
+static_assert(sizeof(StandinLogEntry) == 332, "StandinLogEntry layout");

@@ -2,11 +2,10 @@
 
 #include <string.h>
 
-#include "crypto/sectors.h"
-#include "crypto/wipe.h"
-#include "standin-driver/caller.h"
 #include "standin-driver/disk_controls.h"
+#include "standin-driver/request_log.h"
 #include "standin-driver/standin_test_protocol.h"
+#include "standin-driver/volume_file.h"
 #include "volume/body_cipher.h"
 #include "volume/header.h"
 #include "volume/sector_service.h"
@@ -14,34 +13,55 @@
 namespace {
 
 constexpr int kMaxVolumes = 64;
-// Sectors encrypted per file write: large enough that the file calls cost
-// little beside the encryption, small enough to keep in every volume's
-// device extension.
-constexpr ULONG kChunkSize = 256 * 1024;
-static_assert(kChunkSize % kSectorSize == 0, "whole sectors per chunk");
+// A mapping of a request's buffer that never runs code (missing from
+// mingw-w64's headers).
+constexpr ULONG kMdlMappingNoExecute = 0x40000000;
 
+// One mounted volume. Its reads, writes and flushes wait in `queue`, linked
+// through each request's own list entry (nothing is allocated per request),
+// and are served one at a time by the volume's system thread, never in the
+// caller's thread: the guest file system, its filters and the host's file
+// system then never nest on one kernel stack, and the guest's top-level
+// request never reaches the host's file system.
 struct VolumeExtension {
   DeviceHeader header;
-  KernelLock lock;  // guards the fields below; held for the whole of a request
-  bool mounted;
+  // Set at the mount and never changed.
   bool readOnly;
   char driveLetter;  // upper case
   uint8_t algorithm;
   uint8_t headerPlacement;
   uint64_t ownerSession;  // the logon session of the caller that mounted it
   char targetPath[VD_TARGET_PATH_SIZE];
-  HANDLE file;
-  uint64_t bodySize;  // a whole number of sectors
-  IdleCounter idle;
+  // Read and written whole: one byte.
+  volatile IdleCounter idle;
+  // Guarded by queueLock.
+  SpinLock queueLock;
+  bool closing;   // being dismounted: nothing new opens it or joins the queue
+  bool stopping;  // the thread ends once the queue is empty
+  LIST_ENTRY queue;
+  KSEMAPHORE pending;  // one count per queued request, and one to stop
+  HANDLE thread;
+  // Used by the volume's thread alone while it runs.
+  VolumeFile file;
   BodyCipher cipher;
-  uint8_t chunk[kChunkSize];  // a write's sectors, encrypted here before they go to the file
+  uint8_t* chunk;  // a write's sectors, encrypted here before they go to the file
 };
 
-KernelLock gTableLock;                 // guards gVolumes and the device names
+PDRIVER_OBJECT gDriver;
+PDRIVER_UNLOAD gUnload;
+KernelLock gTableLock;                 // guards gVolumes, gVolumeCount and the device names
 PDEVICE_OBJECT gVolumes[kMaxVolumes];  // indexed by device number
+int gVolumeCount;
 
 VolumeExtension* Extension(PDEVICE_OBJECT device) {
   return static_cast<VolumeExtension*>(device->DeviceExtension);
+}
+
+// The driver may be unloaded only while no volume is mounted. Called with
+// gTableLock held.
+void CountVolumes(int change) {
+  gVolumeCount += change;
+  gDriver->DriverUnload = gVolumeCount == 0 ? gUnload : nullptr;
 }
 
 char UpperDriveLetter(char letter) {
@@ -64,54 +84,16 @@ NTSTATUS CheckMountRequest(const VolumeControlRecord* request) {
   return STATUS_SUCCESS;
 }
 
-// Opens the volume file (read only for a read-only mount; others may read
-// it meanwhile but not write it) and answers the size of its body. For a
-// request from user mode the system checks the caller's access to the file,
-// as if the caller opened it: the driver's own rights never stand in.
-NTSTATUS OpenVolumeFile(const VolumeControlRecord* request, KPROCESSOR_MODE requestorMode,
-                        HANDLE* file, uint64_t* bodySize) {
-  WCHAR pathBuffer[VD_TARGET_PATH_SIZE];
-  UNICODE_STRING path = {0, sizeof pathBuffer, pathBuffer};
-  ANSI_STRING ansiPath;
-  RtlInitAnsiString(&ansiPath, request->targetPath);
-  NTSTATUS status = RtlAnsiStringToUnicodeString(&path, &ansiPath, FALSE);
-  if (!NT_SUCCESS(status)) return status;
-
-  OBJECT_ATTRIBUTES attributes;
-  ULONG flags = OBJ_CASE_INSENSITIVE | OBJ_KERNEL_HANDLE |
-                (requestorMode == UserMode ? OBJ_FORCE_ACCESS_CHECK : 0);
-  InitializeObjectAttributes(&attributes, &path, flags, nullptr, nullptr);
-  ACCESS_MASK access = SYNCHRONIZE | GENERIC_READ | (request->readOnly ? 0 : GENERIC_WRITE);
-  IO_STATUS_BLOCK io;
-  status = ZwCreateFile(
-      file, access, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, FILE_SHARE_READ, FILE_OPEN,
-      FILE_SYNCHRONOUS_IO_NONALERT | FILE_NON_DIRECTORY_FILE | FILE_RANDOM_ACCESS, nullptr, 0);
-  if (!NT_SUCCESS(status)) return status;
-
-  FILE_STANDARD_INFORMATION info;
-  status = ZwQueryInformationFile(*file, &io, &info, sizeof info, FileStandardInformation);
-  uint64_t fileSize = NT_SUCCESS(status) ? static_cast<uint64_t>(info.EndOfFile.QuadPart) : 0;
-  // With the header in the volume file, the body is all but its last bytes.
-  uint64_t headerBytes = request->headerPlacement == VD_HEADER_IN_VOLUME_FILE ? kHeaderSize : 0;
-  *bodySize = fileSize > headerBytes ? fileSize - headerBytes : 0;
-  if (NT_SUCCESS(status) && !SectorBodySizeValid(*bodySize)) {
-    status = STATUS_INVALID_PARAMETER;
-  }
-  if (!NT_SUCCESS(status)) ZwClose(*file);
-  return status;
-}
-
 // Creates the device on the lowest free number. A name still held by a
 // device that is being deleted is skipped. Called with gTableLock held.
-NTSTATUS CreateVolumeDevice(PDRIVER_OBJECT driver, bool readOnly, int* number,
-                            PDEVICE_OBJECT* device) {
+NTSTATUS CreateVolumeDevice(bool readOnly, int* number, PDEVICE_OBJECT* device) {
   for (int n = 0; n < kMaxVolumes; ++n) {
     if (gVolumes[n] != nullptr) continue;
     WCHAR nameBuffer[64];
     UNICODE_STRING name;
     MakeVolumeDeviceName(n, nameBuffer, &name);
     NTSTATUS status = IoCreateDevice(
-        driver, sizeof(VolumeExtension), &name, FILE_DEVICE_DISK,
+        gDriver, sizeof(VolumeExtension), &name, FILE_DEVICE_DISK,
         FILE_DEVICE_SECURE_OPEN | (readOnly ? FILE_READ_ONLY_DEVICE : 0), FALSE, device);
     if (status == STATUS_OBJECT_NAME_COLLISION) continue;
     *number = n;
@@ -120,50 +102,17 @@ NTSTATUS CreateVolumeDevice(PDRIVER_OBJECT driver, bool readOnly, int* number,
   return STATUS_INSUFFICIENT_RESOURCES;
 }
 
-// Closes the file, wipes the keys and deletes the device. Called with
-// gTableLock held.
-void RemoveVolume(int number) {
-  PDEVICE_OBJECT device = gVolumes[number];
-  VolumeExtension* volume = Extension(device);
-  volume->lock.Acquire();
-  volume->mounted = false;
-  ZwClose(volume->file);
-  volume->file = nullptr;
-  BodyCipherWipe(&volume->cipher);
-  volume->lock.Release();
-  gVolumes[number] = nullptr;
-  IoDeleteDevice(device);
-}
+// ---- The volume's thread ----
 
 // The caller's buffer of a read or write: an MDL's system address (direct
-// I/O), else the system buffer.
+// I/O), never executable, mapped even when memory is short; else the system
+// buffer. Null when the mapping fails: the request then fails, nothing else.
 uint8_t* TransferBuffer(PIRP irp) {
   if (irp->MdlAddress != nullptr) {
-    return static_cast<uint8_t*>(MmGetSystemAddressForMdlSafe(irp->MdlAddress, NormalPagePriority));
+    const auto priority = static_cast<MM_PAGE_PRIORITY>(HighPagePriority | kMdlMappingNoExecute);
+    return static_cast<uint8_t*>(MmGetSystemAddressForMdlSafe(irp->MdlAddress, priority));
   }
   return static_cast<uint8_t*>(irp->AssociatedIrp.SystemBuffer);
-}
-
-// The volume file as the sector service reaches it: whole transfers at
-// body offsets, answering 0 or the failure's NTSTATUS.
-int32_t ReadBody(void* context, uint64_t offset, uint8_t* data, uint32_t length) {
-  LARGE_INTEGER at;
-  at.QuadPart = static_cast<LONGLONG>(offset);
-  IO_STATUS_BLOCK io;
-  NTSTATUS status = ZwReadFile(static_cast<VolumeExtension*>(context)->file, nullptr, nullptr,
-                               nullptr, &io, data, length, &at, nullptr);
-  if (!NT_SUCCESS(status)) return status;
-  return io.Information == length ? STATUS_SUCCESS : STATUS_IO_DEVICE_ERROR;
-}
-
-int32_t WriteBody(void* context, uint64_t offset, const uint8_t* data, uint32_t length) {
-  LARGE_INTEGER at;
-  at.QuadPart = static_cast<LONGLONG>(offset);
-  IO_STATUS_BLOCK io;
-  NTSTATUS status = ZwWriteFile(static_cast<VolumeExtension*>(context)->file, nullptr, nullptr,
-                                nullptr, &io, const_cast<uint8_t*>(data), length, &at, nullptr);
-  if (!NT_SUCCESS(status)) return status;
-  return io.Information == length ? STATUS_SUCCESS : STATUS_IO_DEVICE_ERROR;
 }
 
 // Reads and writes by the sector service's rules for a disk device: sector
@@ -172,13 +121,16 @@ int32_t WriteBody(void* context, uint64_t offset, const uint8_t* data, uint32_t 
 // sectors before it. A write that does not fit in the body is refused as a
 // whole, so it can never reach the header. Reads are decrypted in the
 // caller's buffer; writes are encrypted chunk by chunk in a copy, so that
-// the caller's data stays as it is.
+// the caller's data stays as it is. The file is write-through, so every
+// write is on the disk when it completes, whether or not the request asked
+// for that (SL_WRITE_THROUGH).
 NTSTATUS Transfer(VolumeExtension* volume, PIRP irp, bool write, LONGLONG offset, ULONG length,
                   ULONG_PTR* information) {
   if (offset < 0) return STATUS_INVALID_PARAMETER;
   SectorPlan plan;
-  switch (PlanSectorRequest({volume->bodySize, volume->readOnly}, static_cast<uint64_t>(offset),
-                            length, write, SectorAlignment::kWholeSectors, &plan)) {
+  switch (PlanSectorRequest({volume->file.bodySize, volume->readOnly},
+                            static_cast<uint64_t>(offset), length, write,
+                            SectorAlignment::kWholeSectors, &plan)) {
     case SectorVerdict::kServe:
       break;
     case SectorVerdict::kUnaligned:
@@ -194,24 +146,132 @@ NTSTATUS Transfer(VolumeExtension* volume, PIRP irp, bool write, LONGLONG offset
   uint8_t* buffer = TransferBuffer(irp);
   if (buffer == nullptr) return STATUS_INSUFFICIENT_RESOURCES;
 
-  const SectorStore store = {volume, ReadBody, WriteBody};
-  NTSTATUS status = write ? ServeSectorWrite(plan, &volume->cipher, store, buffer, volume->chunk,
-                                             sizeof volume->chunk)
-                          : ServeSectorRead(plan, &volume->cipher, store, buffer);
+  const SectorStore store = {&volume->file, ReadVolumeFile, WriteVolumeFile};
+  NTSTATUS status =
+      write ? ServeSectorWrite(plan, &volume->cipher, store, buffer, volume->chunk, kTransferSize)
+            : ServeSectorRead(plan, &volume->cipher, store, buffer);
   if (!NT_SUCCESS(status)) return status;
   volume->idle = VD_IDLE_REARM;  // used: the program's next tick rearms the count
   *information = plan.length;
   return STATUS_SUCCESS;
 }
 
-// The driver's own controls of a volume are for the session that mounted
-// it and for administrators.
-NTSTATUS CheckVolumeCaller(const VolumeExtension* volume) {
-  VolumeCaller caller;
-  NTSTATUS status = IdentifyCaller(&caller, nullptr);
-  if (!NT_SUCCESS(status)) return status;
-  return MayUseVolume(caller, volume->ownerSession) ? STATUS_SUCCESS : STATUS_ACCESS_DENIED;
+NTSTATUS ServeFileRequest(VolumeExtension* volume, PIRP irp, PIO_STACK_LOCATION stack,
+                          ULONG_PTR* information) {
+  switch (stack->MajorFunction) {
+    case IRP_MJ_READ:
+      return Transfer(volume, irp, false, stack->Parameters.Read.ByteOffset.QuadPart,
+                      stack->Parameters.Read.Length, information);
+    case IRP_MJ_WRITE:
+      return Transfer(volume, irp, true, stack->Parameters.Write.ByteOffset.QuadPart,
+                      stack->Parameters.Write.Length, information);
+    default:  // IRP_MJ_FLUSH_BUFFERS
+      return FlushVolumeFile(&volume->file);
+  }
 }
+
+// The next queued request; null once the thread is to stop.
+PIRP TakeQueued(VolumeExtension* volume, bool* stop) {
+  SpinHolder hold(&volume->queueLock);
+  *stop = volume->stopping && IsListEmpty(&volume->queue);
+  if (IsListEmpty(&volume->queue)) return nullptr;
+  return CONTAINING_RECORD(RemoveHeadList(&volume->queue), IRP, Tail.Overlay.ListEntry);
+}
+
+void NTAPI ServeVolume(PVOID context) {
+  auto* volume = static_cast<VolumeExtension*>(context);
+  for (;;) {
+    KeWaitForSingleObject(&volume->pending, Executive, KernelMode, FALSE, nullptr);
+    bool stop = false;
+    PIRP irp = TakeQueued(volume, &stop);
+    if (stop) break;
+    if (irp == nullptr) continue;
+    PIO_STACK_LOCATION stack = IoGetCurrentIrpStackLocation(irp);
+    StandinLogEntry entry;
+    BeginLogEntry(&entry, &volume->header, irp, stack);
+    ULONG_PTR information = 0;
+    NTSTATUS status = ServeFileRequest(volume, irp, stack, &information);
+    CompleteRequest(irp, &entry, status, information, false);
+  }
+  PsTerminateSystemThread(STATUS_SUCCESS);
+}
+
+NTSTATUS QueueFileRequest(VolumeExtension* volume, PIRP irp) {
+  {
+    SpinHolder hold(&volume->queueLock);
+    if (volume->closing) return STATUS_NO_SUCH_DEVICE;
+    IoMarkIrpPending(irp);
+    InsertTailList(&volume->queue, &irp->Tail.Overlay.ListEntry);
+  }
+  KeReleaseSemaphore(&volume->pending, IO_NO_INCREMENT, 1, FALSE);
+  return STATUS_PENDING;
+}
+
+bool Closing(VolumeExtension* volume) {
+  SpinHolder hold(&volume->queueLock);
+  return volume->closing;
+}
+
+void MarkClosing(VolumeExtension* volume, bool closing) {
+  SpinHolder hold(&volume->queueLock);
+  volume->closing = closing;
+}
+
+// ---- Mount and dismount ----
+
+// Starts the volume's thread. Called with gTableLock held.
+NTSTATUS StartVolume(VolumeExtension* volume) {
+  volume->queueLock.Init();
+  InitializeListHead(&volume->queue);
+  KeInitializeSemaphore(&volume->pending, 0, MAXLONG);
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, nullptr, OBJ_KERNEL_HANDLE, nullptr, nullptr);
+  return PsCreateSystemThread(&volume->thread, SYNCHRONIZE, &attributes, nullptr, nullptr,
+                              ServeVolume, volume);
+}
+
+// Everything of a volume but its device: its thread (after the requests
+// already queued), its file (flushed) and its keys.
+void EndVolume(VolumeExtension* volume) {
+  {
+    SpinHolder hold(&volume->queueLock);
+    volume->closing = true;
+    volume->stopping = true;
+  }
+  KeReleaseSemaphore(&volume->pending, IO_NO_INCREMENT, 1, FALSE);
+  ZwWaitForSingleObject(volume->thread, FALSE, nullptr);
+  ZwClose(volume->thread);
+  CloseVolumeFile(&volume->file);
+  BodyCipherWipe(&volume->cipher);
+  FreeTransferBuffer(volume->chunk);
+  volume->chunk = nullptr;
+}
+
+// Called with gTableLock held.
+void RemoveVolume(int number) {
+  PDEVICE_OBJECT device = gVolumes[number];
+  EndVolume(Extension(device));
+  gVolumes[number] = nullptr;
+  CountVolumes(-1);
+  ForgetOpeners(device);
+  IoDeleteDevice(device);
+}
+
+// Wine gives a device no VPB and mounts no file system on it.
+bool FileSystemMounted(PDEVICE_OBJECT device) {
+  if (device->Vpb == nullptr) return false;
+  KIRQL irql;
+  IoAcquireVpbSpinLock(&irql);
+  const bool mounted = (device->Vpb->Flags & VPB_MOUNTED) != 0;
+  IoReleaseVpbSpinLock(irql);
+  return mounted;
+}
+
+bool InUse(PDEVICE_OBJECT device, HANDLE callerProcess) {
+  return FileSystemMounted(device) || OpenElsewhere(device, callerProcess) > 0;
+}
+
+// ---- The volume's controls ----
 
 NTSTATUS HandleVolumeControl(VolumeExtension* volume, PIRP irp, PIO_STACK_LOCATION stack,
                              ULONG_PTR* information) {
@@ -219,9 +279,13 @@ NTSTATUS HandleVolumeControl(VolumeExtension* volume, PIRP irp, PIO_STACK_LOCATI
   ULONG inputLength = stack->Parameters.DeviceIoControl.InputBufferLength;
   ULONG outputLength = stack->Parameters.DeviceIoControl.OutputBufferLength;
   ULONG code = stack->Parameters.DeviceIoControl.IoControlCode;
+  // The driver's own controls of a volume are for the session that mounted
+  // it and for administrators.
   if (code == IOCTL_VD_QUERY_VOLUME || code == IOCTL_VD_GET_IDLE || code == IOCTL_VD_SET_IDLE) {
-    NTSTATUS status = CheckVolumeCaller(volume);
-    if (!NT_SUCCESS(status)) return status;
+    CallerIdentity identity;
+    IdentifyRequest(irp, stack, &identity);
+    if (!NT_SUCCESS(identity.status)) return identity.status;
+    if (!MayUseVolume(identity.caller, volume->ownerSession)) return STATUS_ACCESS_DENIED;
   }
   switch (code) {
     case IOCTL_VD_QUERY_VOLUME: {
@@ -233,7 +297,7 @@ NTSTATUS HandleVolumeControl(VolumeExtension* volume, PIRP irp, PIO_STACK_LOCATI
       reply.driveLetter = volume->driveLetter;
       reply.algorithm = volume->algorithm;
       reply.headerPlacement = volume->headerPlacement;
-      reply.volumeSize = volume->bodySize;
+      reply.volumeSize = volume->file.bodySize;
       reply.logonSessionId = static_cast<uint32_t>(volume->ownerSession);
       reply.deviceNumber = volume->header.deviceNumber;
       reply.readOnly = volume->readOnly ? 1 : 0;
@@ -250,15 +314,15 @@ NTSTATUS HandleVolumeControl(VolumeExtension* volume, PIRP irp, PIO_STACK_LOCATI
       if (inputLength < sizeof(IdleCounter)) return STATUS_INVALID_PARAMETER;
       volume->idle = *static_cast<const IdleCounter*>(buffer);
       return STATUS_SUCCESS;
-    // The dismount sequence's file-system controls, answered as a volume
-    // without a mounted file system answers them: there is nothing to lock,
-    // flush or dismount. (Under Wine only the dismount reaches the driver.)
-    case VD_FSCTL_LOCK_VOLUME:
+    // On Windows the file system mounted on the volume (RAW at least)
+    // answers the file-system controls of the dismount sequence and the
+    // driver never sees them. Wine sends FSCTL_DISMOUNT_VOLUME to the driver
+    // as a device control instead (and answers the lock and unlock itself):
+    // answered as a volume without a mounted file system answers it.
     case VD_FSCTL_DISMOUNT_VOLUME:
-    case VD_FSCTL_UNLOCK_VOLUME:
       return STATUS_SUCCESS;
     default: {
-      DiskFacts disk = {volume->bodySize, volume->readOnly, volume->header.deviceNumber};
+      DiskFacts disk = {volume->file.bodySize, volume->readOnly, volume->header.deviceNumber};
       return HandleDiskControl(disk, irp, stack, information);
     }
   }
@@ -266,59 +330,74 @@ NTSTATUS HandleVolumeControl(VolumeExtension* volume, PIRP irp, PIO_STACK_LOCATI
 
 }  // namespace
 
-void InitVolumeTable() { gTableLock.Init(); }
+void InitVolumeTable(PDRIVER_OBJECT driver, PDRIVER_UNLOAD unload) {
+  gDriver = driver;
+  gUnload = unload;
+  gTableLock.Init();
+  driver->DriverUnload = unload;
+}
 
 NTSTATUS MountVolumeDevice(PDRIVER_OBJECT driver, const VolumeControlRecord* request,
-                           KPROCESSOR_MODE requestorMode, int8_t* deviceNumber) {
+                           KPROCESSOR_MODE requestorMode, const CallerIdentity& caller,
+                           int8_t* deviceNumber) {
   NTSTATUS status = CheckMountRequest(request);
   if (!NT_SUCCESS(status)) return status;
-  VolumeCaller caller;
-  CallerSid user;
-  status = IdentifyCaller(&caller, &user);
+  if (!NT_SUCCESS(caller.status)) return caller.status;
+  VolumeFile file;
+  status = OpenVolumeFile(request, requestorMode, &file);
   if (!NT_SUCCESS(status)) return status;
-  HANDLE file;
-  uint64_t bodySize;
-  status = OpenVolumeFile(request, requestorMode, &file, &bodySize);
-  if (!NT_SUCCESS(status)) return status;
+  uint8_t* chunk = AllocateTransferBuffer(file.sectorSize);
 
   LockHolder hold(&gTableLock);
-  int number;
-  PDEVICE_OBJECT device;
-  status = CreateVolumeDevice(driver, request->readOnly == 1, &number, &device);
+  int number = -1;
+  PDEVICE_OBJECT device = nullptr;
+  if (chunk == nullptr) {
+    status = STATUS_INSUFFICIENT_RESOURCES;
+  } else if ((driver->Flags & DRVO_UNLOAD_INVOKED) != 0) {
+    status = STATUS_DELETE_PENDING;  // a stop got in first
+  } else {
+    status = CreateVolumeDevice(request->readOnly == 1, &number, &device);
+  }
   if (NT_SUCCESS(status)) {
-    status = ProtectDevice(device, user);
+    status = ProtectDevice(device, caller.sid);
     if (!NT_SUCCESS(status)) IoDeleteDevice(device);
   }
+  VolumeExtension* volume = NT_SUCCESS(status) ? Extension(device) : nullptr;
+  if (volume != nullptr) {
+    volume->header.kind = kStandinVolumeDevice;
+    volume->header.deviceNumber = static_cast<int8_t>(number);
+    volume->readOnly = request->readOnly == 1;
+    volume->driveLetter = UpperDriveLetter(request->driveLetter);
+    volume->algorithm = request->algorithm;
+    volume->headerPlacement = request->headerPlacement;
+    volume->ownerSession = caller.caller.logonSession;
+    memcpy(volume->targetPath, request->targetPath, sizeof volume->targetPath);
+    volume->idle = VD_IDLE_REARM;  // the program arms the count right after the mount
+    volume->file = file;
+    volume->file.deviceNumber = static_cast<int8_t>(number);
+    volume->chunk = chunk;
+    BodyCipherInit(&volume->cipher, request->algorithm, request->sectorKey, request->sectorIvSeed);
+    status = StartVolume(volume);
+    if (!NT_SUCCESS(status)) {
+      BodyCipherWipe(&volume->cipher);
+      IoDeleteDevice(device);
+    }
+  }
   if (!NT_SUCCESS(status)) {
-    ZwClose(file);
+    CloseVolumeFile(&file);
+    FreeTransferBuffer(chunk);
     return status;
   }
-  VolumeExtension* volume = Extension(device);
-  volume->header.kind = kStandinVolumeDevice;
-  volume->header.deviceNumber = static_cast<int8_t>(number);
-  volume->lock.Init();
-  volume->readOnly = request->readOnly == 1;
-  volume->driveLetter = UpperDriveLetter(request->driveLetter);
-  volume->algorithm = request->algorithm;
-  volume->headerPlacement = request->headerPlacement;
-  volume->ownerSession = caller.logonSession;
-  memcpy(volume->targetPath, request->targetPath, sizeof volume->targetPath);
-  volume->file = file;
-  volume->bodySize = bodySize;
-  volume->idle = VD_IDLE_REARM;  // the program arms the count right after the mount
-  BodyCipherInit(&volume->cipher, request->algorithm, request->sectorKey, request->sectorIvSeed);
-  volume->mounted = true;
   device->Flags |= DO_DIRECT_IO;
   device->Flags &= ~DO_DEVICE_INITIALIZING;
   gVolumes[number] = device;
+  CountVolumes(+1);
   *deviceNumber = static_cast<int8_t>(number);
   return STATUS_SUCCESS;
 }
 
-NTSTATUS DismountVolumeDevices(char driveLetter) {
-  VolumeCaller caller;
-  NTSTATUS status = IdentifyCaller(&caller, nullptr);
-  if (!NT_SUCCESS(status)) return status;
+NTSTATUS DismountVolumeDevices(char driveLetter, const CallerIdentity& caller, bool force) {
+  if (!NT_SUCCESS(caller.status)) return caller.status;
   char letter = UpperDriveLetter(driveLetter);
   LockHolder hold(&gTableLock);
   auto onLetter = [&](int n) {
@@ -329,18 +408,29 @@ NTSTATUS DismountVolumeDevices(char driveLetter) {
   for (int n = 0; n < kMaxVolumes; ++n) {
     if (onLetter(n)) owners[count++] = Extension(gVolumes[n])->ownerSession;
   }
-  DismountChoice choice = ChooseDismount(caller, owners, count);
+  DismountChoice choice = ChooseDismount(caller.caller, owners, count);
   if (choice == DismountChoice::kNothing) return STATUS_NO_SUCH_DEVICE;
   if (choice == DismountChoice::kRefused) return STATUS_ACCESS_DENIED;
+  auto chosen = [&](int n) {
+    return onLetter(n) && (choice != DismountChoice::kOwn ||
+                           Extension(gVolumes[n])->ownerSession == caller.caller.logonSession);
+  };
+  // Closing first: an open or a mount that comes after the check fails.
+  bool busy = false;
   for (int n = 0; n < kMaxVolumes; ++n) {
-    if (!onLetter(n)) continue;
-    if (choice == DismountChoice::kOwn &&
-        Extension(gVolumes[n])->ownerSession != caller.logonSession) {
-      continue;
-    }
-    RemoveVolume(n);
+    if (!chosen(n)) continue;
+    MarkClosing(Extension(gVolumes[n]), true);
+    busy = busy || (!force && InUse(gVolumes[n], caller.processId));
   }
-  return STATUS_SUCCESS;
+  for (int n = 0; n < kMaxVolumes; ++n) {
+    if (!chosen(n)) continue;
+    if (busy) {
+      MarkClosing(Extension(gVolumes[n]), false);
+    } else {
+      RemoveVolume(n);
+    }
+  }
+  return busy ? STATUS_DEVICE_BUSY : STATUS_SUCCESS;
 }
 
 void DismountAllVolumeDevices() {
@@ -350,29 +440,29 @@ void DismountAllVolumeDevices() {
   }
 }
 
+void FlushAllVolumes() {
+  LockHolder hold(&gTableLock);
+  for (int n = 0; n < kMaxVolumes; ++n) {
+    if (gVolumes[n] != nullptr) FlushVolumeFile(&Extension(gVolumes[n])->file);
+  }
+}
+
 NTSTATUS HandleVolumeRequest(PDEVICE_OBJECT device, PIRP irp, PIO_STACK_LOCATION stack,
                              ULONG_PTR* information) {
   VolumeExtension* volume = Extension(device);
-  LockHolder hold(&volume->lock);
-  UCHAR major = stack->MajorFunction;
-  if (major == IRP_MJ_CLOSE || major == IRP_MJ_CLEANUP) return STATUS_SUCCESS;
-  if (!volume->mounted) return STATUS_NO_SUCH_DEVICE;
-  switch (major) {
-    case IRP_MJ_CREATE:
+  switch (stack->MajorFunction) {
+    case IRP_MJ_CLEANUP:
+    case IRP_MJ_CLOSE:
       return STATUS_SUCCESS;
+    case IRP_MJ_CREATE:
+      return Closing(volume) ? STATUS_DELETE_PENDING : STATUS_SUCCESS;
     case IRP_MJ_READ:
-      return Transfer(volume, irp, false, stack->Parameters.Read.ByteOffset.QuadPart,
-                      stack->Parameters.Read.Length, information);
     case IRP_MJ_WRITE:
-      return Transfer(volume, irp, true, stack->Parameters.Write.ByteOffset.QuadPart,
-                      stack->Parameters.Write.Length, information);
-    case IRP_MJ_FLUSH_BUFFERS: {
-      if (volume->readOnly) return STATUS_SUCCESS;
-      IO_STATUS_BLOCK io;
-      return ZwFlushBuffersFile(volume->file, &io);
-    }
+    case IRP_MJ_FLUSH_BUFFERS:
+      return QueueFileRequest(volume, irp);
     case IRP_MJ_DEVICE_CONTROL:
-      return HandleVolumeControl(volume, irp, stack, information);
+      return Closing(volume) ? STATUS_NO_SUCH_DEVICE
+                             : HandleVolumeControl(volume, irp, stack, information);
     default:
       return STATUS_INVALID_DEVICE_REQUEST;
   }

@@ -34,6 +34,7 @@ TEST_F(DismountVolumeTest, IdleVolumeGoesThroughTheWholeSequence) {
   EXPECT_EQ(port.requests[0].driveLetter, 'E');
   EXPECT_EQ(port.requests[0].logonSessionId, 77u);
   EXPECT_EQ(port.requests[0].readOnly, 0);
+  EXPECT_EQ(port.requests[0].force, 0);
   EXPECT_FALSE(Mounted());
   EXPECT_TRUE(port.volumes.empty());
 }
@@ -65,6 +66,7 @@ TEST_F(DismountVolumeTest, ForcedDismountWaitsThroughEveryAttemptThenGoesOnUnloc
   EXPECT_EQ(port.Count("fs-dismount " + kDriveE), 1);
   EXPECT_EQ(port.Count("dismount " + kControl), 1);
   EXPECT_EQ(port.Count("unlock " + kDriveE), 1);
+  EXPECT_EQ(port.requests.back().force, 1);  // the driver takes it though in use
   EXPECT_FALSE(Mounted());
 }
 
@@ -250,6 +252,27 @@ TEST(DismountAll, DriveInUseIsReportedAndLeftWhileTheOthersGo) {
   const std::vector<ScannedDrive> left = ScanDrives(port);
   ASSERT_EQ(left.size(), 1u);
   EXPECT_EQ(left[0].letter, 'F');
+}
+
+// The end of the session: every drive of the driver goes, forced, after one
+// lock attempt and no pause; a drive that stays is counted.
+TEST(DismountSessionVolumes, ForcesEveryDriveAfterOneLockAttempt) {
+  FakeDriverPort port;
+  port.AddMountedVolume('E', "\\??\\C:\\e.vmv", kAes128, 1048576);
+  port.AddMountedVolume('F', "\\??\\C:\\f.vmv", kAes256, 1048576);
+  port.lockFailures = INT_MAX;
+  EXPECT_EQ(DismountSessionVolumes(port, 9), 0);
+  EXPECT_TRUE(port.dosDevices.empty());
+  EXPECT_EQ(port.Count("lock \\\\.\\E:") + port.Count("lock \\\\.\\F:"), 2);
+  EXPECT_EQ(port.Count("wait 500"), 0);
+  ASSERT_EQ(port.requests.size(), 2u);
+  for (const VolumeControlRecord& request : port.requests) {
+    EXPECT_EQ(request.force, 1);
+    EXPECT_EQ(request.logonSessionId, 9u);
+  }
+  port.AddMountedVolume('G', "\\??\\C:\\g.vmv", kAes128, 1048576);
+  port.failRemove = port.failDeleteMountPoint = true;
+  EXPECT_EQ(DismountSessionVolumes(port, 9), 1);
 }
 
 }  // namespace

@@ -180,6 +180,9 @@ TEST_F(MountCommandTest, VolumeFileChecksInOrder) {
   state.password = kPassword;
   port.failCodes["mount"] = kFakeErrorAccessDenied;
   ExpectRefused("Error trying to mount disk.");
+  // The driver's refusal of a file it does not serve has its own message.
+  port.failCodes["mount"] = kErrorNotSupported;
+  ExpectRefused(kRefusedFileMessage);
 }
 
 TEST_F(MountCommandTest, HeaderIsReadFromTheLast1044Bytes) {

@@ -155,15 +155,18 @@ TEST_F(MountRequestTest, TooLongPathLeavesAZeroedRecord) {
   for (size_t i = 0; i < sizeof request; ++i) ASSERT_EQ(bytes[i], 0) << "byte " << i;
 }
 
-TEST(DismountRequest, CarriesLetterSessionAndReadOnlyZero) {
+TEST(DismountRequest, CarriesLetterSessionForceAndReadOnlyZero) {
   VolumeControlRecord request;
   memset(&request, 0xCC, sizeof request);
-  FillDismountRequest(&request, 'G', 0xA1B2C3D4u);
+  FillDismountRequest(&request, 'G', 0xA1B2C3D4u, false);
   EXPECT_EQ(request.driveLetter, 'G');
   EXPECT_EQ(request.logonSessionId, 0xA1B2C3D4u);
   EXPECT_EQ(request.readOnly, 0);
+  EXPECT_EQ(request.force, 0);
   EXPECT_EQ(request.targetPath[0], 0);
   EXPECT_EQ(request.algorithm, 0);
+  FillDismountRequest(&request, 'G', 0xA1B2C3D4u, true);
+  EXPECT_EQ(request.force, 1);
 }
 
 TEST(QueryReply, GivesDisplayPathAlgorithmAndSize) {

@@ -94,12 +94,16 @@ TEST(RemoveDriver, StopsThenDeletes) {
   EXPECT_FALSE(services.serviceExists);
 }
 
-TEST(RemoveDriver, RefusedStopStillDeletes) {
+// A driver that still serves a volume refuses the stop: the service stays.
+TEST(RemoveDriver, RefusedStopLeavesTheServiceInPlace) {
   FakeServicePort services;
   services.serviceExists = true;
+  services.serviceRunning = true;
   services.stopFails = true;
-  EXPECT_TRUE(RemoveDriver(services));
-  EXPECT_FALSE(services.serviceExists);
+  EXPECT_FALSE(RemoveDriver(services));
+  EXPECT_TRUE(services.serviceExists);
+  EXPECT_EQ(services.log,
+            (Log{"open-manager", "open-service", "stop", "close-service", "close-manager"}));
 }
 
 TEST(RemoveDriver, FailsWithoutManagerServiceOrDeletion) {

@@ -2,12 +2,15 @@
 // driven from outside by messages: one copy per machine, the exit code of
 // "Exit", the driver service it installs and removes, hiding and bringing
 // back the window, the page switch, and the settings at the end of the
-// Windows session.
+// Windows session (the volumes dismounted, the driver removed, the
+// settings saved).
 #include <gtest/gtest.h>
 #include <windows.h>
 
 #include <string>
 
+#include "driver/operations.h"
+#include "driver/win32_port.h"
 #include "resources/resource.h"
 #include "tests/windows/app_frame_support.h"
 #include "tests/windows/driver_support.h"
@@ -242,27 +245,36 @@ TEST_F(FrameTest, SelectingAPageShowsItAndSelectingItAgainPreparesItAgain) {
   EXPECT_EQ(ShownPage(window), 3);
 }
 
-TEST_F(FrameTest, SessionEndSavesTheSettings) {
+// The end of the Windows session dismounts the session's volumes (their
+// keys would otherwise stay in the driver after the user is gone), removes
+// the driver this run installed, and saves the settings.
+TEST_F(FrameTest, SessionEndDismountsTheVolumesRemovesTheDriverAndSavesTheSettings) {
   Program program;
   ASSERT_TRUE(program.Start());
   const HWND window = program.WaitForWindow();
   ASSERT_NE(window, nullptr);
   std::string directory;
   ASSERT_FALSE(frame_test::ReadString(frame_test::kDirectoriesKey, "CreateDirectory", &directory));
+  const char letter = frame_test::FreeDriveLetter();
+  ASSERT_TRUE(frame_test::CreateAndMount(frame_test::TempFile("vm-session-end.vmv"), 1, letter));
 
   DWORD_PTR answer = 0;
   ASSERT_TRUE(
       SendMessageTimeoutA(window, WM_QUERYENDSESSION, 0, 0, SMTO_NORMAL, kTimeoutMs, &answer));
   EXPECT_EQ(answer, static_cast<DWORD_PTR>(TRUE));
-  // A session end that was called off saves nothing.
+  // A session end that was called off changes nothing.
   SendMessageA(window, WM_ENDSESSION, FALSE, 0);
   EXPECT_FALSE(frame_test::ReadString(frame_test::kDirectoriesKey, "CreateDirectory", &directory));
+  EXPECT_TRUE(IsOwnDrive(SystemDriverPort(), letter));
 
   SendMessageA(window, WM_ENDSESSION, TRUE, 0);
+  EXPECT_FALSE(IsOwnDrive(SystemDriverPort(), letter));
+  EXPECT_FALSE(frame_test::DriverServiceExists());
   ASSERT_TRUE(frame_test::ReadString(frame_test::kDirectoriesKey, "CreateDirectory", &directory));
   std::string folder = driver_support::DosPath(VM_PROGRAM_PATH);
   folder.erase(folder.find_last_of('\\') + 1);
   EXPECT_EQ(directory, folder);
+  if (IsOwnDrive(SystemDriverPort(), letter)) frame_test::Dismount(letter);
 }
 
 }  // namespace

@@ -531,6 +531,39 @@ TEST_F(DriverTest, VolumeInUseStaysMountedUntilTheForcedDismount) {
   EXPECT_EQ(Controls(TakeLog(), IOCTL_VD_DISMOUNT).size(), 1u);
 }
 
+// A drive that another process holds open is in use: the driver refuses
+// the plain dismount (the volume stays, with its letter), and takes it away
+// when the dismount is forced. (Wine's own lock never fails: the driver is
+// what sees the other process here.)
+TEST_F(DriverTest, DriveHeldByAnotherProcessDismountsOnlyWhenForced) {
+  const TestVolume volume = MakeVolume("held", kBlowfish128, true);
+  MountPageState page = PageFor(volume);
+  ASSERT_TRUE(Mount(page).outcome.success);
+  HANDLE held = CreateEventA(nullptr, TRUE, FALSE, "vm-drive-held");
+  HANDLE release = CreateEventA(nullptr, TRUE, FALSE, "vm-drive-release");
+  std::string command = "\"" + driver_support::DosPath(VM_DRIVE_HOLDER_PATH) + "\" ";
+  command += letter;
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION holder{};
+  ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                             &startup, &holder));
+  ASSERT_EQ(WaitForSingleObject(held, 20000), WAIT_OBJECT_0);
+  TakeLog();
+
+  EXPECT_FALSE(DismountVolume(SystemDriverPort(), letter, session, 0));
+  EXPECT_TRUE(IsOwnDrive(SystemDriverPort(), letter));
+  std::vector<StandinLogEntry> refused = Controls(TakeLog(), IOCTL_VD_DISMOUNT);
+  ASSERT_EQ(refused.size(), 1u);
+  EXPECT_EQ(refused[0].status, kStatusDeviceBusy);
+  EXPECT_TRUE(DismountVolume(SystemDriverPort(), letter, session, 1));
+  EXPECT_FALSE(IsOwnDrive(SystemDriverPort(), letter));
+
+  SetEvent(release);
+  EXPECT_EQ(WaitForSingleObject(holder.hProcess, 20000), WAIT_OBJECT_0);
+  for (HANDLE handle : {holder.hProcess, holder.hThread, held, release}) CloseHandle(handle);
+}
+
 TEST_F(DriverTest, RefusedFileSystemDismountFailsThePlainDismountOnly) {
   const TestVolume volume = MakeVolume("busy", kAes256, false);
   MountPageState page = PageFor(volume);

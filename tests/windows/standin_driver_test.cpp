@@ -89,17 +89,6 @@ bool StartDriverService(const std::string& path = DriverPath()) {
   return started;
 }
 
-bool StopDriverService() {
-  SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-  if (manager == nullptr) return false;
-  SC_HANDLE service = OpenServiceA(manager, kServiceName, SERVICE_ALL_ACCESS);
-  SERVICE_STATUS status;
-  bool stopped = service != nullptr && ControlService(service, SERVICE_CONTROL_STOP, &status);
-  if (service != nullptr) CloseServiceHandle(service);
-  CloseServiceHandle(manager);
-  return stopped;
-}
-
 // The driver runs for the whole test program.
 class DriverService : public testing::Environment {
  public:
@@ -162,12 +151,35 @@ DWORD ChooseCaller(bool chosen, uint64_t session = 0, bool administrator = false
   return Control(control, IOCTL_VD_STANDIN_TEST, &request, sizeof request, nullptr, 0);
 }
 
-// The entries of one major function (and control code) from a log.
+// The requests of one major function (and control code) in a log.
 std::vector<StandinLogEntry> Entries(const std::vector<StandinLogEntry>& log, uint8_t major,
                                      uint32_t code = 0) {
   std::vector<StandinLogEntry> found;
   for (const StandinLogEntry& entry : log) {
-    if (entry.majorFunction == major && (code == 0 || entry.controlCode == code)) {
+    if (entry.deviceKind != kStandinVolumeFile && entry.majorFunction == major &&
+        (code == 0 || entry.controlCode == code)) {
+      found.push_back(entry);
+    }
+  }
+  return found;
+}
+
+// The volume files mounted from now on are taken as on a disk of
+// `sectorSize`-byte sectors (0: as reported) and as carrying `attributes`.
+DWORD ChooseVolumeFile(uint32_t sectorSize, uint32_t attributes) {
+  Handle control = OpenControlDevice();
+  StandinTestRequest request = {kStandinChooseVolumeFile, 0, 0, 0, 0};
+  request.sectorSize = sectorSize;
+  request.fileAttributes = attributes;
+  return Control(control, IOCTL_VD_STANDIN_TEST, &request, sizeof request, nullptr, 0);
+}
+
+// What the driver did with the volume files, of one major function.
+std::vector<StandinLogEntry> FileOperations(const std::vector<StandinLogEntry>& log,
+                                            uint8_t major) {
+  std::vector<StandinLogEntry> found;
+  for (const StandinLogEntry& entry : log) {
+    if (entry.deviceKind == kStandinVolumeFile && entry.majorFunction == major) {
       found.push_back(entry);
     }
   }
@@ -395,11 +407,13 @@ class StandinDriver : public testing::Test {
   void SetUp() override {
     ASSERT_EQ(0u, FailRequests(0, 0, 0, 0));
     ASSERT_EQ(0u, ChooseCaller(false));
+    ASSERT_EQ(0u, ChooseVolumeFile(0, 0));
     TakeLog();
   }
   void TearDown() override {
     FailRequests(0, 0, 0, 0);
     ChooseCaller(false);
+    ChooseVolumeFile(0, 0);
   }
 };
 
@@ -515,6 +529,133 @@ TEST_F(StandinDriver, RefusesVolumeFilesWithoutABody) {
             SendMount(MountRequest(ragged, 'S', false), &number));
 }
 
+// Only an ordinary file on a disk is served: a pipe, a directory and a
+// compressed, sparse, encrypted or offline file are refused (the last four
+// as the test variant presents them: Wine never shows such a file).
+TEST_F(StandinDriver, RefusesAnythingButAnOrdinaryFileOnADisk) {
+  VolumeFile volume = MakeVolumeFile("kinds.vmv", kAes128, VD_HEADER_EXTERNAL, 8);
+  const std::string pipeName = "\\\\.\\pipe\\vm-standin-volume";
+  Handle pipe(CreateNamedPipeA(pipeName.c_str(), PIPE_ACCESS_DUPLEX, 0, 1, 4096, 4096, 0, nullptr));
+  ASSERT_TRUE(pipe.valid());
+  const std::string folder = TempDirectory() + "vm-standin-folder";
+  CreateDirectoryA(folder.c_str(), nullptr);
+  const DWORD kRefused = ERROR_NOT_SUPPORTED;
+  const struct {
+    const char* what;
+    std::string path;
+    uint32_t attributes;
+    DWORD error;
+  } cases[] = {
+      {"pipe", "\\??\\pipe\\vm-standin-volume", 0, kRefused},
+      {"directory", "\\??\\" + folder, 0, kRefused},
+      {"compressed", "\\??\\" + volume.path, FILE_ATTRIBUTE_COMPRESSED, kRefused},
+      {"sparse", "\\??\\" + volume.path, FILE_ATTRIBUTE_SPARSE_FILE, kRefused},
+      {"encrypted", "\\??\\" + volume.path, FILE_ATTRIBUTE_ENCRYPTED, kRefused},
+      {"offline", "\\??\\" + volume.path, FILE_ATTRIBUTE_OFFLINE, kRefused},
+      {"ordinary", "\\??\\" + volume.path, FILE_ATTRIBUTE_ARCHIVE, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    ASSERT_EQ(0u, ChooseVolumeFile(0, c.attributes));
+    VolumeControlRecord request = MountRequest(volume, 'P', false);
+    snprintf(request.targetPath, sizeof request.targetPath, "%s", c.path.c_str());
+    int8_t number = -1;
+    EXPECT_EQ(c.error, SendMount(request, &number));
+    if (c.error == 0) {
+      EXPECT_EQ(0u, SendDismount('P', kSession));
+    }
+  }
+}
+
+// The volume file is opened unbuffered and write-through, with a security
+// quality of service that lets whatever answers at its name identify the
+// driver and nothing more. At shutdown every read-write volume's file is
+// flushed; at the dismount the file is flushed before it is closed.
+TEST_F(StandinDriver, OpensTheFileUnbufferedWriteThroughAndFlushesIt) {
+  VolumeFile volume = MakeVolumeFile("open.vmv", kBlowfish128, VD_HEADER_IN_VOLUME_FILE, 8);
+  VolumeFile readOnly = MakeVolumeFile("open-ro.vmv", kAes128, VD_HEADER_EXTERNAL, 8);
+  int8_t number = -1, other = -1;
+  ASSERT_EQ(0u, SendMount(MountRequest(volume, 'P', false), &number));
+  ASSERT_EQ(0u, SendMount(MountRequest(readOnly, 'K', true), &other));
+  std::vector<StandinLogEntry> opens = FileOperations(TakeLog(), kStandinMajorCreate);
+  ASSERT_EQ(2u, opens.size());
+  constexpr uint32_t kMode = 0x2 | 0x8 | 0x20;  // write-through, unbuffered, synchronous
+  EXPECT_EQ(kMode, opens[0].fileOptions & kMode);
+  EXPECT_EQ(kMode, opens[0].fileMode & kMode) << "as the system reports the opened file";
+  EXPECT_EQ(512u, opens[0].sectorSize);
+  EXPECT_EQ(SecurityIdentification, opens[0].qosLevel);
+  EXPECT_EQ(SECURITY_STATIC_TRACKING, opens[0].qosTracking);
+  EXPECT_EQ(1, opens[0].qosEffectiveOnly);
+
+  StandinTestRequest shutdown = {kStandinShutdown, 0, 0, 0, 0};
+  ASSERT_EQ(0u, Control(OpenControlDevice(), IOCTL_VD_STANDIN_TEST, &shutdown, sizeof shutdown,
+                        nullptr, 0));
+  std::vector<StandinLogEntry> flushes = FileOperations(TakeLog(), kStandinMajorFlushBuffers);
+  ASSERT_EQ(1u, flushes.size());
+  EXPECT_EQ(number, flushes[0].deviceNumber);
+  EXPECT_EQ(kStatusSuccess, flushes[0].status);
+
+  ASSERT_EQ(0u, SendDismount('P', kSession));
+  ASSERT_EQ(0u, SendDismount('K', kSession));
+  const std::vector<StandinLogEntry> log = TakeLog();
+  flushes = FileOperations(log, kStandinMajorFlushBuffers);
+  const std::vector<StandinLogEntry> closes = FileOperations(log, kStandinMajorClose);
+  ASSERT_TRUE(flushes.size() == 1 && closes.size() == 2);
+  EXPECT_EQ(kStatusSuccess, flushes[0].status);
+  EXPECT_LT(flushes[0].sequence, closes[0].sequence);
+  EXPECT_LT(closes[0].sequence,
+            Entries(log, kStandinMajorDeviceControl, IOCTL_VD_DISMOUNT)[0].sequence);
+}
+
+// On a disk of 4096-byte sectors (a 4K-native disk refuses anything
+// smaller) every transfer to the file is whole host sectors from an aligned
+// buffer: a 512-byte sector is read, patched and written back inside its
+// host sector, and the header beside the body's last sector stays as it
+// was. A body whose last host sector would reach past the end of the file
+// is refused.
+TEST_F(StandinDriver, ServesA4KNativeDiskInWholeHostSectors) {
+  ASSERT_EQ(0u, ChooseVolumeFile(4096, 0));
+  const struct {
+    uint32_t sectors;
+    int placement;
+    DWORD error;
+  } bodies[] = {{64, VD_HEADER_IN_VOLUME_FILE, 0},
+                {6, VD_HEADER_IN_VOLUME_FILE, 0},  // the header shares the last host sector
+                {9, VD_HEADER_EXTERNAL, ERROR_INVALID_PARAMETER}};
+  // Sector runs written (with a salt) and read back, at every offset within
+  // a host sector.
+  const struct {
+    uint64_t first;
+    uint32_t count;
+  } runs[] = {{1, 1}, {3, 9}, {7, 1}, {8, 8}, {15, 17}, {5, 1}, {0, 6}};
+  for (const auto& body : bodies) {
+    SCOPED_TRACE(body.sectors);
+    VolumeFile volume = MakeVolumeFile("native-4k.vmv", kAes256, body.placement, body.sectors);
+    MountedDrive mounted(volume, 'Q');
+    ASSERT_EQ(body.error, mounted.error());
+    if (body.error != 0) continue;
+    EXPECT_EQ(4096u, FileOperations(TakeLog(), kStandinMajorCreate).back().sectorSize);
+    Handle drive = mounted.Open();
+    std::vector<uint8_t> model = PlainSectors(0, body.sectors);
+    uint8_t salt = 1;
+    for (const auto& run : runs) {
+      if (run.first + run.count > body.sectors) continue;
+      const std::vector<uint8_t> data = PlainSectors(run.first, run.count, salt++);
+      ASSERT_EQ(0u, WriteAt(drive, run.first * kSector, data)) << run.first;
+      std::copy(data.begin(), data.end(), model.begin() + run.first * kSector);
+      std::vector<uint8_t> back(data.size());
+      DWORD got = 0;
+      ASSERT_EQ(0u, ReadAt(drive, run.first * kSector, &back, &got)) << run.first;
+      EXPECT_TRUE(back == data) << run.first;
+    }
+    EXPECT_TRUE(DecryptFileSectors(volume, 0, body.sectors) == model);
+    std::vector<uint8_t> file = ReadWholeFile(volume.path);
+    ASSERT_EQ(body.sectors * kSector + volume.trailer.size(), file.size());
+    EXPECT_TRUE(std::vector<uint8_t>(file.begin() + body.sectors * kSector, file.end()) ==
+                volume.trailer);
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Sectors.
 
@@ -575,10 +716,26 @@ TEST_P(StandinDriverSectors, ReadsDecryptAndWritesEncryptTheBody) {
   EXPECT_EQ(written.size(), writes[0].transferred);
   EXPECT_EQ(kStandinVolumeDevice, writes[0].deviceKind);
   EXPECT_EQ(mounted.number(), writes[0].deviceNumber);
-  EXPECT_EQ(6u, Entries(log, kStandinMajorRead).size());
+  std::vector<StandinLogEntry> reads = Entries(log, kStandinMajorRead);
+  EXPECT_EQ(6u, reads.size());
   std::vector<StandinLogEntry> flushes = Entries(log, kStandinMajorFlushBuffers);
   ASSERT_EQ(1u, flushes.size());
   EXPECT_EQ(kStatusSuccess, flushes[0].status);
+  // The flush reached the file before it was answered.
+  std::vector<StandinLogEntry> fileFlushes = FileOperations(log, kStandinMajorFlushBuffers);
+  ASSERT_EQ(1u, fileFlushes.size());
+  EXPECT_EQ(kStatusSuccess, fileFlushes[0].status);
+  EXPECT_EQ(mounted.number(), fileFlushes[0].deviceNumber);
+  EXPECT_LT(fileFlushes[0].sequence, flushes[0].sequence);
+  // Every read, write and flush arrived in this thread and was served on
+  // the volume's own thread, the same one for all of them.
+  reads.insert(reads.end(), writes.begin(), writes.end());
+  reads.insert(reads.end(), flushes.begin(), flushes.end());
+  for (const StandinLogEntry& entry : reads) {
+    EXPECT_EQ(GetCurrentThreadId(), entry.arrivalThread);
+    EXPECT_NE(entry.arrivalThread, entry.servingThread);
+    EXPECT_EQ(reads[0].servingThread, entry.servingThread);
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -919,6 +1076,41 @@ TEST_P(StandinDriverDiskControls, AnswerWhatADiskAnswers) {
 
 INSTANTIATE_TEST_SUITE_P(ReadWriteAndReadOnly, StandinDriverDiskControls, testing::Bool());
 
+// The mount manager's name and identifier queries at every output size: a
+// buffer shorter than the record is refused, one too short for the name
+// gets the 2-byte length alone, a long enough one the whole name; the bytes
+// answered are exactly the bytes written, and nothing past them is touched.
+TEST_F(StandinDriver, MountDevQueriesAnswerOnlyTheBytesTheyWrite) {
+  VolumeFile volume = MakeVolumeFile("mountdev.vmv", kAes128, VD_HEADER_EXTERNAL, 8);
+  MountedDrive mounted(volume, 'M');
+  ASSERT_TRUE(mounted.ok());
+  Handle drive = mounted.Open(0);
+  const std::string name = VolumeDeviceName(mounted.number());
+  const std::wstring wide(name.begin(), name.end());
+  const DWORD nameBytes = static_cast<DWORD>(2 + 2 * wide.size());
+  for (DWORD code : {kQueryDeviceName, kQueryUniqueId}) {
+    for (DWORD size = 0; size <= nameBytes + 2; ++size) {
+      SCOPED_TRACE(testing::Message() << std::hex << code << std::dec << " size " << size);
+      const DWORD error = size < 4           ? ERROR_INSUFFICIENT_BUFFER
+                          : size < nameBytes ? ERROR_MORE_DATA
+                                             : 0;
+      const DWORD expected = error == ERROR_MORE_DATA ? 2 : error == 0 ? nameBytes : 0;
+      std::vector<uint8_t> reply(size + 8, 0xCC);
+      DWORD returned = 0xDEAD;
+      EXPECT_EQ(error, Control(drive, code, nullptr, 0, reply.data(), size, &returned));
+      EXPECT_EQ(expected, returned);
+      if (expected >= 2) {
+        EXPECT_EQ(wide.size() * 2, As<USHORT>(reply));
+      }
+      if (expected == nameBytes) {
+        EXPECT_EQ(0, memcmp(reply.data() + 2, wide.data(), nameBytes - 2));
+      }
+      EXPECT_EQ(std::vector<uint8_t>(reply.size() - expected, 0xCC),
+                std::vector<uint8_t>(reply.begin() + expected, reply.end()));
+    }
+  }
+}
+
 // ---------------------------------------------------------------------------
 // Dismount.
 
@@ -935,7 +1127,7 @@ DWORD QueryOwner(char letter, uint32_t* owner) {
   return error;
 }
 
-TEST_F(StandinDriver, SessionsComeFromTheCallersTokenNeverFromTheRequest) {
+TEST_F(StandinDriver, SessionsComeFromTheOpenersTokenNeverFromTheRequest) {
   VolumeFile alices = MakeVolumeFile("alice.vmv", kAes256, VD_HEADER_IN_VOLUME_FILE, 8);
   VolumeFile bobs = MakeVolumeFile("bob.vmv", kAes256, VD_HEADER_EXTERNAL, 8);
   const DWORD kDenied = ERROR_ACCESS_DENIED;
@@ -948,11 +1140,13 @@ TEST_F(StandinDriver, SessionsComeFromTheCallersTokenNeverFromTheRequest) {
   EXPECT_EQ(static_cast<uint32_t>(kAlice), owner);
 
   // Bob neither queries Alice's volume, nor reads its idle counter, nor
-  // dismounts it, whatever session his request names.
+  // dismounts it, whatever session his request names. A handle is its
+  // opener's, whoever sends on it: Alice's handle still reads the counter.
   ASSERT_EQ(0u, ChooseCaller(true, kBob));
   EXPECT_EQ(kDenied, QueryOwner('O', &owner));
   IdleCounter idle = 0;
-  EXPECT_EQ(kDenied, Control(open, IOCTL_VD_GET_IDLE, nullptr, 0, &idle, sizeof idle));
+  EXPECT_EQ(kDenied, Control(mounted.Open(), IOCTL_VD_GET_IDLE, nullptr, 0, &idle, sizeof idle));
+  EXPECT_EQ(0u, Control(open, IOCTL_VD_GET_IDLE, nullptr, 0, &idle, sizeof idle));
   EXPECT_EQ(kDenied, SendDismount('O', static_cast<uint32_t>(kAlice)));
   // His own volume on O (drive letters are per session on Windows) is the
   // one his dismount of O takes; then only Alice's is left there.
@@ -984,6 +1178,40 @@ TEST_F(StandinDriver, AMountedVolumeFileCannotBeWrittenByOthers) {
   EXPECT_FALSE(writer.valid());
   int8_t number = -1;
   EXPECT_NE(0u, SendMount(MountRequest(volume, 'P', false), &number));
+}
+
+// A thread that impersonates a client below SecurityImpersonation level
+// cannot act as that client, and the driver takes no session or rights from
+// such a token: mount, query and dismount on handles it opened are refused.
+// At impersonation level and above the token counts. (Windows refuses such
+// an open itself; Wine lets it through to the driver.)
+TEST_F(StandinDriver, TokensBelowImpersonationLevelAreRefused) {
+  VolumeFile volume = MakeVolumeFile("levels.vmv", kAes128, VD_HEADER_EXTERNAL, 8);
+  VolumeFile other = MakeVolumeFile("levels-2.vmv", kAes256, VD_HEADER_EXTERNAL, 8);
+  MountedDrive mounted(volume, 'T');
+  ASSERT_TRUE(mounted.ok());
+  const DWORD kRefused = ERROR_BAD_IMPERSONATION_LEVEL;
+  const struct {
+    SECURITY_IMPERSONATION_LEVEL level;
+    DWORD error;
+  } cases[] = {{SecurityAnonymous, kRefused},
+               {SecurityIdentification, kRefused},
+               {SecurityImpersonation, 0},
+               {SecurityDelegation, 0}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "level " << c.level);
+    ASSERT_TRUE(ImpersonateSelf(c.level));
+    uint32_t owner = 0;
+    const DWORD query = QueryOwner('T', &owner);
+    int8_t number = -1;
+    const DWORD mount = SendMount(MountRequest(other, 'G', false), &number);
+    const DWORD dismount = SendDismount(c.error == 0 ? 'G' : 'T', 0);
+    RevertToSelf();
+    EXPECT_EQ(c.error, query);
+    EXPECT_EQ(c.error, mount);
+    EXPECT_EQ(c.error, dismount);
+    EXPECT_EQ(0u, QueryOwner('T', &owner)) << "the volume stays mounted";
+  }
 }
 
 // ---------------------------------------------------------------------------
@@ -1103,25 +1331,6 @@ TEST_F(StandinDriver, MakesChosenRequestsFail) {
 
 // ---------------------------------------------------------------------------
 // The service's life.
-
-TEST_F(StandinDriver, StoppingTheDriverDismountsEverything) {
-  VolumeFile volume = MakeVolumeFile("unload.vmv", kAes256, VD_HEADER_EXTERNAL, 8);
-  int8_t number = -1;
-  ASSERT_EQ(0u, SendMount(MountRequest(volume, 'Z', false), &number));
-  ASSERT_TRUE(StopDriverService());
-  EXPECT_FALSE(OpenControlDevice().valid());
-  // The driver closed the volume file when it unloaded.
-  {
-    Handle exclusive(CreateFileA(volume.path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                 OPEN_EXISTING, 0, nullptr));
-    EXPECT_TRUE(exclusive.valid());
-  }
-  ASSERT_TRUE(StartDriverService());
-  // A fresh start: nothing mounted, so the lowest number is free.
-  ASSERT_EQ(0u, SendMount(MountRequest(volume, 'Z', false), &number));
-  EXPECT_EQ(0, number);
-  EXPECT_EQ(0u, SendDismount('Z', kSession));
-}
 
 TEST_F(StandinDriver, TheShippedDriverAnswersItsVersionButNoTestCode) {
   RemoveService();

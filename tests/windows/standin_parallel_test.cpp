@@ -1,9 +1,10 @@
 // The stand-in driver under parallel reads and writes: three volumes (each
 // algorithm family, both header layouts) mounted through the mount command,
 // four threads reading and writing random sector runs of all three at once,
-// each checking every read against a model of the plaintext. At the end
-// every byte is read back through the drives and, after the dismount,
-// decrypted from the files apart from the driver.
+// each checking every read against a model of the plaintext. Each volume's
+// requests are served on that volume's own thread, never on a caller's. At
+// the end every byte is read back through the drives and, after the
+// dismount, decrypted from the files apart from the driver.
 #include <gtest/gtest.h>
 #include <stdint.h>
 #include <string.h>
@@ -11,7 +12,9 @@
 
 #include <atomic>
 #include <iostream>
+#include <map>
 #include <random>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -57,8 +60,11 @@ TEST(StandinParallel, ThreadsReadAndWriteSeveralVolumesAtOnce) {
   std::atomic<int> mismatches{0};
   std::atomic<int> failures{0};
   std::vector<std::thread> threads;
+  std::vector<uint32_t> callers(kThreads);
+  TakeLog();
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&, t] {
+      callers[t] = GetCurrentThreadId();
       std::mt19937 random(20261207u + static_cast<uint32_t>(t));
       HANDLE drives[kVolumes];
       for (int v = 0; v < kVolumes; ++v) {
@@ -96,6 +102,23 @@ TEST(StandinParallel, ThreadsReadAndWriteSeveralVolumesAtOnce) {
   for (std::thread& thread : threads) thread.join();
   EXPECT_EQ(failures.load(), 0);
   EXPECT_EQ(mismatches.load(), 0);
+  // The last requests logged: each arrived on a caller's thread and was
+  // served on its volume's own thread.
+  const std::set<uint32_t> callerThreads(callers.begin(), callers.end());
+  std::map<int, std::set<uint32_t>> servers;  // of each volume device
+  std::set<uint32_t> allServers;
+  for (const StandinLogEntry& entry : TakeLog()) {
+    if (entry.majorFunction != kStandinMajorRead && entry.majorFunction != kStandinMajorWrite) {
+      continue;
+    }
+    EXPECT_EQ(callerThreads.count(entry.arrivalThread), 1u);
+    EXPECT_EQ(callerThreads.count(entry.servingThread), 0u);
+    servers[entry.deviceNumber].insert(entry.servingThread);
+    allServers.insert(entry.servingThread);
+  }
+  ASSERT_EQ(servers.size(), static_cast<size_t>(kVolumes));
+  for (const auto& [device, threadIds] : servers) EXPECT_EQ(threadIds.size(), 1u) << device;
+  EXPECT_EQ(allServers.size(), static_cast<size_t>(kVolumes)) << "a thread of its own for each";
 
   // Every byte through the drives, then from the files.
   for (int v = 0; v < kVolumes; ++v) {
