@@ -158,7 +158,7 @@ bool ProgramInstalled(const char* program) { return !FindProgram(program).empty(
 std::string DetectFileSystem(int fd) {
   blkid_probe probe = blkid_new_probe();
   if (probe == nullptr) return "";
-  std::string type;
+  const char* type = "";
   if (blkid_probe_set_device(probe, fd, 0, 0) == 0) {
     blkid_probe_enable_superblocks(probe, 1);
     blkid_probe_set_superblocks_flags(probe, BLKID_SUBLKS_TYPE);
@@ -170,8 +170,10 @@ std::string DetectFileSystem(int fd) {
       type = "?";
     }
   }
+  // Copied before the probe that owns the value goes.
+  std::string answer(type);
   blkid_free_probe(probe);
-  return type;
+  return answer;
 }
 
 std::string KernelMountOptions(const std::string& kernelType, unsigned uid, unsigned gid) {
