@@ -214,7 +214,19 @@ Section "un.${PRODUCT}"
   SetRegView 64
   Call un.RemoveLeftService
   Delete "$INSTDIR\velmorcrypt.exe"
-  Delete "$INSTDIR\velmorcrypt.sys"
+  ; A driver that has just stopped may keep its file a moment longer, until
+  ; the system has unloaded it: up to ten seconds.
+  StrCpy $0 0
+  ${Do}
+    ClearErrors
+    Delete "$INSTDIR\velmorcrypt.sys"
+    ${IfNot} ${Errors}
+    ${OrIf} $0 >= 50
+      ${Break}
+    ${EndIf}
+    Sleep 200
+    IntOp $0 $0 + 1
+  ${Loop}
   Delete "$INSTDIR\Velmorcrypt.chm"
   Delete "$INSTDIR\velmorcrypt-cli.exe"
   Delete "$INSTDIR\user-guide.md"

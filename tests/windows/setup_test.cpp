@@ -133,8 +133,21 @@ void ExpectInstalled() {
   EXPECT_GT(std::stoul("0" + Value(kUninstallKey, "EstimatedSize")), 1024u);
 }
 
+// The names left in the installation folder, for a failure's message.
+std::string LeftInFolder() {
+  std::string names;
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((g_folder + "\\*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    names += std::string(" ") + found.cFileName;
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+  return names;
+}
+
 void ExpectNothingLeft() {
-  EXPECT_FALSE(Exists(g_folder));
+  EXPECT_FALSE(Exists(g_folder)) << "left:" << LeftInFolder();
   EXPECT_FALSE(Exists(kShortcut));
   EXPECT_EQ(OurUninstallEntries(), 0);
   EXPECT_FALSE(frame_test::DriverServiceExists());
