@@ -63,6 +63,22 @@ class Win32File final : public File {
 
   bool Flush() override { return FlushFileBuffers(handle_) != 0; }
 
+  // The allocation size reserves clusters without moving the end of file.
+  bool Reserve(uint64_t offset, uint64_t size) override {
+    FILE_ALLOCATION_INFO allocation = {};
+    allocation.AllocationSize.QuadPart = static_cast<LONGLONG>(offset + size);
+    return SetFileInformationByHandle(handle_, FileAllocationInfo, &allocation,
+                                      sizeof allocation) != 0;
+  }
+
+  bool State(FileState* state) override {
+    FILETIME written;
+    if (!Size(&state->size) || !GetFileTime(handle_, nullptr, nullptr, &written)) return false;
+    state->modified =
+        static_cast<int64_t>((uint64_t{written.dwHighDateTime} << 32) | written.dwLowDateTime);
+    return true;
+  }
+
  private:
   HANDLE handle_;
 };
