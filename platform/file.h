@@ -65,6 +65,7 @@ enum class OpenMode {
   kCreateExclusive,  // created anew; fails when anything lies at the name,
                      // a dangling symbolic link too
   kReadNoFollow,     // existing file, read only, never through a symbolic link
+  kReadWriteNoFollow,  // existing file, read and write, never through a symbolic link
 };
 
 class FileSystem {

@@ -128,6 +128,9 @@ class PosixFileSystem final : public FileSystem {
       case OpenMode::kReadWrite:
         flags |= O_RDWR;
         break;
+      case OpenMode::kReadWriteNoFollow:
+        flags |= O_RDWR | O_NOFOLLOW | O_NONBLOCK;
+        break;
       case OpenMode::kCreateReadWrite:
       case OpenMode::kCreateExclusive:
         // A new file of our own: a name that appeared meanwhile, a link
@@ -146,7 +149,8 @@ class PosixFileSystem final : public FileSystem {
     // read without following links must be a plain file.
     struct stat info;
     if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode) ||
-        (mode == OpenMode::kReadNoFollow && !S_ISREG(info.st_mode))) {
+        ((mode == OpenMode::kReadNoFollow || mode == OpenMode::kReadWriteNoFollow) &&
+         !S_ISREG(info.st_mode))) {
       close(fd);
       return nullptr;
     }

@@ -111,6 +111,9 @@ class Win32FileSystem final : public FileSystem {
         break;
       case OpenMode::kReadWrite:
         break;
+      case OpenMode::kReadWriteNoFollow:
+        flags |= FILE_FLAG_OPEN_REPARSE_POINT;
+        break;
       case OpenMode::kCreateReadWrite:
         // Replacing removes the name first (a symbolic link itself, never
         // its target); a file that cannot be removed then fails the create.
@@ -124,7 +127,7 @@ class Win32FileSystem final : public FileSystem {
     HANDLE handle =
         CreateFileA(path.c_str(), access, FILE_SHARE_READ, nullptr, disposition, flags, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return nullptr;
-    if (mode == OpenMode::kReadNoFollow) {
+    if (mode == OpenMode::kReadNoFollow || mode == OpenMode::kReadWriteNoFollow) {
       // Opened as itself, a link is a reparse point and not a file to read.
       BY_HANDLE_FILE_INFORMATION information;
       if (!GetFileInformationByHandle(handle, &information) ||
