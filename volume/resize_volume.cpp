@@ -96,20 +96,26 @@ bool ParseJournal(const std::string& text, PendingResize* pending) {
 
 // The journal's text as it lies, read without following a link; "" when
 // nothing can be read there.
-std::string ReadJournal(FileSystem& fileSystem, const std::string& path) {
+std::string ReadJournal(FileSystem& fileSystem, const std::string& path, bool* empty = nullptr) {
   std::unique_ptr<File> file = fileSystem.Open(path, OpenMode::kReadNoFollow);
   uint64_t size = 0;
-  if (!file || !file->Size(&size) || size == 0 || size > kJournalMaxSize) return "";
+  const bool sized = file && file->Size(&size);
+  if (empty != nullptr) *empty = sized && size == 0;
+  if (!sized || size == 0 || size > kJournalMaxSize) return "";
   std::string text(static_cast<size_t>(size), '\0');
   if (!file->ReadAt(0, text.data(), static_cast<uint32_t>(size))) return "";
   return text;
 }
 
+// Writes the journal: as a new file (`create`; over an empty one that a
+// kill left, else exclusively), or over the growth's own.
 bool WriteJournal(FileSystem& fileSystem, const std::string& path, const PendingResize& pending,
                   const uint8_t opened[kHeaderSize], bool create) {
   const std::string text = JournalText(pending, opened);
-  std::unique_ptr<File> file =
-      fileSystem.Open(path, create ? OpenMode::kCreateExclusive : OpenMode::kReadWriteNoFollow);
+  const OpenMode mode = !create                   ? OpenMode::kReadWriteNoFollow
+                        : fileSystem.Exists(path) ? OpenMode::kCreateReadWrite
+                                                  : OpenMode::kCreateExclusive;
+  std::unique_ptr<File> file = fileSystem.Open(path, mode);
   if (!file) return false;
   // One write within one sector: a rewrite cut short leaves the old text.
   const bool written = file->WriteAt(0, text.data(), static_cast<uint32_t>(text.size())) &&
@@ -209,7 +215,8 @@ bool Resize::OpenHeader(std::string* error) {
   }
   PendingResize journal;
   if (!external_ && ParseJournal(ReadJournal(fileSystem_, journalPath_), &journal) &&
-      fileSize_ == FileSizeFor(journal.toMb, false) &&
+      fileSize_ > FileSizeFor(journal.fromMb, false) &&
+      fileSize_ <= FileSizeFor(journal.toMb, false) &&
       volume_->ReadAt(uint64_t{journal.fromMb} * kMegabyte, secrets_.sealed, kHeaderSize)) {
     memcpy(secrets_.opened, secrets_.sealed, kHeaderSize);
     algorithm_ = ::OpenHeader(secrets_.opened, password, length);
@@ -266,8 +273,12 @@ ResizeOutcome Resize::Grow(uint32_t nextMb, bool grown, bool endHeaderMissing) {
       }
       return Stopped("Error writing " + input_.volumePath + ": the resize stopped part-way.");
     }
-  } else if (endHeaderMissing && !WriteHeaderVerified(uint64_t{toMb_} * kMegabyte)) {
-    return Stopped("Error writing " + input_.volumePath + ": the resize stopped part-way.");
+  } else if (endHeaderMissing || fileSize_ != toFile) {
+    const bool extended = external_ ? volume_->SetSize(toFile) && volume_->Flush()
+                                    : WriteHeaderVerified(uint64_t{toMb_} * kMegabyte);
+    if (!extended) {
+      return Stopped("Error writing " + input_.volumePath + ": the resize stopped part-way.");
+    }
   }
   // From here on the volume opens at its new size.
   uint64_t written = 0;
@@ -368,8 +379,10 @@ ResizeOutcome Resize::Run() {
           (journal.externalHeader ? "in an external header block" : "in the volume file") +
           "; name the header as then." + nothing);
     }
-    const bool grown = fileSize_ == FileSizeFor(toMb_, external_);
-    if (!grown && fileSize_ != FileSizeFor(fromMb_, external_)) {
+    // Grown: the file is longer than before, up to its new size (an
+    // extending write that a power loss cut short is finished or undone).
+    const bool grown = fileSize_ > FileSizeFor(fromMb_, external_);
+    if (fileSize_ < FileSizeFor(fromMb_, external_) || fileSize_ > FileSizeFor(toMb_, external_)) {
       return Refuse(input_.volumePath + " has neither the size it had before the resize that " +
                     journalPath_ + " records (" + Megabytes(fromMb_) + ") nor the size after it (" +
                     Megabytes(toMb_) + ")." + nothing);
@@ -394,6 +407,8 @@ ResizeOutcome Resize::Run() {
                   Megabytes(fromMb_) + "." + nothing);
   }
   if (toMb_ == fromMb_) {
+    // An empty journal that a kill left goes with the growth it began.
+    if (fileSystem_.Exists(journalPath_)) fileSystem_.Remove(journalPath_);
     return Done(ResizeResult::kUnchanged,
                 input_.volumePath + " is " + Megabytes(fromMb_) + " already; nothing was changed.");
   }
@@ -437,14 +452,17 @@ PendingResize ExamineResizeJournal(FileSystem& fileSystem, const std::string& vo
                                    const uint8_t* opened) {
   PendingResize pending;
   const std::string path = ResizeJournalPath(volumePath);
-  const std::string text = ReadJournal(fileSystem, path);
+  bool empty = false;
+  const std::string text = ReadJournal(fileSystem, path, &empty);
   if (text.empty()) {
-    pending.state =
-        fileSystem.Exists(path) ? PendingResize::State::kForeign : PendingResize::State::kNone;
+    // A growth killed while it created its journal leaves an empty file,
+    // which stands for no journal: the next resize replaces it.
+    pending.state = empty || !fileSystem.Exists(path) ? PendingResize::State::kNone
+                                                      : PendingResize::State::kForeign;
     return pending;
   }
   pending.state =
-      opened != nullptr && ParseJournal(text, &pending) && JournalText(pending, opened) == text
+      ParseJournal(text, &pending) && (opened == nullptr || JournalText(pending, opened) == text)
           ? PendingResize::State::kPending
           : PendingResize::State::kForeign;
   return pending;

@@ -11,7 +11,9 @@
 //   2. reserves the new space (no hole, no full disk later on);
 //   3. writes the header at the new end with one write (the file's size
 //      changes with it), flushes it and reads it back: from here on the
-//      volume opens at its new size, and the old header stays where it was;
+//      volume opens at its new size, and the old header stays where it was
+//      (a write that a kill cannot split; should a power loss keep part of
+//      it from the disk, the journal leads the next resize to the old one);
 //   4. fills the new megabytes after the first with encrypted zeros, in
 //      fixed memory, with progress; Ctrl+C stops between megabytes, flushes
 //      and records in the journal how far it came;
@@ -22,8 +24,7 @@
 // the next resize: resizing to its new size finishes the growth, resizing
 // to its old size undoes it (the header in use is written back over the
 // old one's place and the file cut to its old size: byte for byte the old
-// file). A header that a power loss kept from reaching the new end (step 3)
-// is found at its old place through the journal.
+// file).
 //
 // With an external header block the header does not move: the growth
 // reserves, extends the file, fills every new megabyte and flushes, with the
@@ -87,8 +88,7 @@ struct PendingResize {
   enum class State {
     kNone,     // nothing lies at the journal's name
     kPending,  // a growth of this volume was interrupted
-    kForeign,  // what lies there is no journal of this volume's (or a
-               // journal that cannot be checked without the volume's keys)
+    kForeign,  // what lies there is no journal of this volume's
   };
   State state = State::kNone;
   bool externalHeader = false;
@@ -99,7 +99,9 @@ struct PendingResize {
 
 // Reads the journal beside the volume without following a link and checks
 // it with the body keys of `opened` (an opened header); with `opened` null
-// a journal found is kForeign, since nothing can vouch for it. Reads only.
+// (the header does not open) a journal is taken at its word, for the
+// reports only: a resize acts on none that the keys do not vouch for.
+// Reads only.
 PendingResize ExamineResizeJournal(FileSystem& fileSystem, const std::string& volumePath,
                                    const uint8_t* opened);
 
