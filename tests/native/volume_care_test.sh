@@ -89,7 +89,7 @@ for signal in KILL INT; do
   for _ in $(seq 200); do [ -e "$v.resize" ] && break; sleep 0.01; done
   sleep 0.2
   kill -s "$signal" $!
-  { wait $! && fail "the $signal did not stop the growth"; } 2>/dev/null
+  if { wait $!; } 2>/dev/null; then fail "the $signal did not stop the growth"; fi
   vm info "$v"
   expect 0 "Body:" "after SIG$signal: info"
   vm check "$v"
