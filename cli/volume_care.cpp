@@ -88,10 +88,15 @@ Outcome ExportVolume(FileSystem& fileSystem, const ExportInput& input,
                 Megabytes(info.bodySize) + " are needed, " + Megabytes(freeBytes) +
                 " are free. Nothing was written.");
   }
+  // Declared before the image's handle, so that the image is closed before
+  // it is removed (Windows removes no open file).
+  MadeFile made(fileSystem, input.imagePath);
   std::unique_ptr<File> image = fileSystem.Open(
       input.imagePath, input.force ? OpenMode::kCreateReadWrite : OpenMode::kCreateExclusive);
-  if (!image) return fail("Error creating " + input.imagePath + ".");
-  MadeFile made(fileSystem, input.imagePath);
+  if (!image) {
+    made.Keep();  // whatever lies there is not ours
+    return fail("Error creating " + input.imagePath + ".");
+  }
   const std::string removed = " " + input.imagePath + " was removed.";
   StreamRun run;
   run.sectorCount = info.bodySize / kSectorSize;

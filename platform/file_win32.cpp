@@ -67,8 +67,12 @@ class Win32File final : public File {
   bool Reserve(uint64_t offset, uint64_t size) override {
     FILE_ALLOCATION_INFO allocation = {};
     allocation.AllocationSize.QuadPart = static_cast<LONGLONG>(offset + size);
-    return SetFileInformationByHandle(handle_, FileAllocationInfo, &allocation,
-                                      sizeof allocation) != 0;
+    if (SetFileInformationByHandle(handle_, FileAllocationInfo, &allocation, sizeof allocation)) {
+      return true;
+    }
+    // A file system that cannot reserve (Wine's among them) leaves it to the writes.
+    const DWORD error = GetLastError();
+    return error != ERROR_DISK_FULL && error != ERROR_HANDLE_DISK_FULL;
   }
 
   bool State(FileState* state) override {
