@@ -355,7 +355,9 @@ TEST(ExportImportTest, FailuresLeaveNothingBehind) {
   std::atomic<bool> cancel = true;
   EXPECT_EQ(ExportVolume(SystemFileSystem(), exportInput, {}, &cancel).message,
             "Export cancelled. " + exportInput.imagePath + " was removed.");
-  // A byte written at the end of the source while the copy runs.
+#ifndef _WIN32
+  // A byte written at the end of the source while the copy runs (on
+  // Windows the copy's open shares the source for reading only).
   const auto touch = [&](const std::string& path) {
     return [path](uint32_t done, uint32_t) {
       if (done == 2) std::ofstream(path, std::ios::binary | std::ios::app).put('x');
@@ -366,6 +368,7 @@ TEST(ExportImportTest, FailuresLeaveNothingBehind) {
       std::string::npos);
   EXPECT_NE(import(SystemFileSystem(), touch(folder.File("in.img"))).message.find("changed"),
             std::string::npos);
+#endif
   EXPECT_EQ(folder.Names(), (std::vector<std::string>{"in.img", "v.vmv"}));
   std::cout << "export and import with a failing call: " << runs << " runs, none left a file\n";
 }
@@ -375,9 +378,13 @@ TEST(ExportImportTest, ImagesThatAreNoDiskAreRefused) {
   const struct {
     uint64_t size;
     const char* said;
-  } kRows[] = {{0, "not a whole number of 512-byte sectors"},
-               {1000, "not a whole number of 512-byte sectors"},
-               {uint64_t{kMaxVolumeSizeMb} * kMegabyte + 512, "larger than the largest volume"}};
+  } kRows[] = {
+      {0, "not a whole number of 512-byte sectors"},
+      {1000, "not a whole number of 512-byte sectors"},
+#ifndef _WIN32  // Wine makes no sparse file of that size
+      {uint64_t{kMaxVolumeSizeMb} * kMegabyte + 512, "larger than the largest volume"},
+#endif
+  };
   for (const auto& row : kRows) {
     WriteWholeFile(folder.File("in.img"), {});
     std::filesystem::resize_file(folder.File("in.img"), row.size);
