@@ -18,6 +18,8 @@ extern char** environ;
 
 namespace {
 
+constexpr int kMountTableRetries = 3;
+
 struct ToolRun {
   bool started = false;
   int status = -1;     // the exit code; -1 when it did not exit by itself
@@ -188,7 +190,14 @@ int GrowVolumeFileSystem(FileSystem& fileSystem, const std::string& volumePath,
     return kExitFailure;
   }
   for (const std::vector<std::string>& step : steps) {
-    const ToolRun run = RunTool(step);
+    ToolRun run = RunTool(step);
+    // ntfsresize reads the mount table before it writes anything, and
+    // stops when a mount listed there goes away meanwhile: it may try again.
+    for (int retry = 0; retry < kMountTableRetries && run.status != 0 &&
+                        run.output.find("mount state") != std::string::npos;
+         ++retry) {
+      run = RunTool(step);
+    }
     // e2fsck -p answers 1 when it mended something.
     const bool passed = run.status == 0 || (step[0] == "e2fsck" && run.status == 1);
     if (!passed) {
