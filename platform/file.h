@@ -59,12 +59,12 @@ class File {
 // what gets replaced. Creating and removing a file also flushes its folder,
 // so that a power loss cannot lose the name.
 enum class OpenMode {
-  kRead,             // existing file, read only, others may read
-  kReadWrite,        // existing file, read and write, others may read
-  kCreateReadWrite,  // created anew, replacing whatever lies at the name
-  kCreateExclusive,  // created anew; fails when anything lies at the name,
-                     // a dangling symbolic link too
-  kReadNoFollow,     // existing file, read only, never through a symbolic link
+  kRead,               // existing file, read only, others may read
+  kReadWrite,          // existing file, read and write, others may read
+  kCreateReadWrite,    // created anew, replacing whatever lies at the name
+  kCreateExclusive,    // created anew; fails when anything lies at the name,
+                       // a dangling symbolic link too
+  kReadNoFollow,       // existing file, read only, never through a symbolic link
   kReadWriteNoFollow,  // existing file, read and write, never through a symbolic link
 };
 
