@@ -248,17 +248,10 @@ VolumeCheck CheckVolume(FileSystem& fileSystem, const std::string& volumePath,
                          "it cannot be told whether it is this volume's."));
   }
   if (check.opened && external && check.info.bodySize >= kBodyProbeSize) {
-    uint8_t probe[kBodyProbeSize];
     Cipher cipher;
     BodyCipherInit(&cipher.cipher, check.info.algorithm, header.bytes + kSectorKeyOffset,
                    header.bytes + kSectorIvSeedOffset);
-    bool looks = volume->ReadAt(0, probe, kBodyProbeSize);
-    if (looks) {
-      BodyCipherDecrypt(&cipher.cipher, probe, 0, kBodyProbeSize / kSectorSize);
-      looks = LooksDecrypted(probe, kBodyProbeSize);
-    }
-    SecureWipe(probe, sizeof probe);
-    if (!looks) {
+    if (!BodyLooksDecrypted(*volume, cipher.cipher)) {
       check.problems.push_back("The body does not decrypt with the keys in " + headerPath +
                                " to what a volume holds (zeros or a file system): the header "
                                "block may belong to another volume.");

@@ -413,14 +413,7 @@ ResizeOutcome Resize::Run() {
                 input_.volumePath + " is " + Megabytes(fromMb_) + " already; nothing was changed.");
   }
   if (external_ && !input_.force) {
-    uint8_t probe[kBodyProbeSize];
-    bool looks = volume_->ReadAt(0, probe, kBodyProbeSize);
-    if (looks) {
-      BodyCipherDecrypt(&secrets_.cipher, probe, 0, kBodyProbeSize / kSectorSize);
-      looks = LooksDecrypted(probe, kBodyProbeSize);
-    }
-    SecureWipe(probe, sizeof probe);
-    if (!looks) {
+    if (!BodyLooksDecrypted(*volume_, secrets_.cipher)) {
       return Refuse("The body of " + input_.volumePath + " does not decrypt with the keys in " +
                     input_.headerPath +
                     " to what a volume holds (zeros or a file system): the header block may "
@@ -468,10 +461,17 @@ PendingResize ExamineResizeJournal(FileSystem& fileSystem, const std::string& vo
   return pending;
 }
 
-bool LooksDecrypted(const uint8_t* data, uint32_t size) {
-  uint32_t zeros = 0;
-  for (uint32_t i = 0; i < size; ++i) zeros += data[i] == 0;
-  return zeros >= size / 16;
+bool BodyLooksDecrypted(File& volume, const BodyCipher& cipher) {
+  uint8_t probe[kBodyProbeSize];
+  bool looks = volume.ReadAt(0, probe, kBodyProbeSize);
+  if (looks) {
+    BodyCipherDecrypt(&cipher, probe, 0, kBodyProbeSize / kSectorSize);
+    uint32_t zeros = 0;
+    for (const uint8_t byte : probe) zeros += byte == 0;
+    looks = zeros >= kBodyProbeSize / 16;
+  }
+  SecureWipe(probe, sizeof probe);
+  return looks;
 }
 
 ResizeOutcome ResizeVolume(FileSystem& fileSystem, const ResizeVolumeInput& input,

@@ -43,6 +43,7 @@
 #include <string>
 
 #include "platform/file.h"
+#include "volume/body_cipher.h"
 #include "volume/body_stream.h"
 #include "volume/header.h"
 #include "volume/outcome.h"
@@ -105,11 +106,12 @@ struct PendingResize {
 PendingResize ExamineResizeJournal(FileSystem& fileSystem, const std::string& volumePath,
                                    const uint8_t* opened);
 
-// How many bytes at the start of a body LooksDecrypted judges.
+// How many bytes at the start of a body BodyLooksDecrypted judges.
 constexpr uint32_t kBodyProbeSize = 4096;
 
-// Whether the first bytes of a body, decrypted, look like what a volume
-// holds (a new body's zeros, a file system's first sectors) rather than the
-// random bytes that decrypting with another volume's keys gives: at least
-// one byte in sixteen is zero.
-bool LooksDecrypted(const uint8_t* data, uint32_t size);
+// Whether the first bytes of the body in `volume`, decrypted with `cipher`,
+// look like what a volume holds (a new body's zeros, a file system's first
+// sectors) rather than the random bytes that decrypting with another
+// volume's keys gives: at least one byte in sixteen is zero. False when they
+// cannot be read.
+bool BodyLooksDecrypted(File& volume, const BodyCipher& cipher);
