@@ -9,6 +9,8 @@
 #include <set>
 
 #include "cli/benchmark.h"
+#include "cli/care_commands.h"
+#include "cli/command_line.h"
 #include "cli/header_copy.h"
 #include "cli/terminal.h"
 #include "cli/volume_info.h"
@@ -21,8 +23,6 @@
 
 namespace {
 
-constexpr char kProgram[] = "velmorcrypt-cli";
-
 // A new volume's file system: exFAT on Linux, which Windows, macOS and
 // Linux all read and write without extra software and which holds files of
 // any size; on Windows the drive is formatted after its first mount.
@@ -31,13 +31,6 @@ constexpr char kDefaultFileSystem[] = "exfat";
 #else
 constexpr char kDefaultFileSystem[] = "none";
 #endif
-
-// The option of every command that reads a password.
-#define VM_CODEPAGE_OPTION                                                            \
-  "  --codepage N       the Windows code page of the password's letters: 1250 to\n"   \
-  "                     1258, 874, 932, 936, 949, 950 or 65001, also as windows-N,\n" \
-  "                     cpN or utf-8 (default: the system's ANSI code page on\n"      \
-  "                     Windows, 1252 elsewhere)\n"
 
 constexpr char kUsage[] =
     "Usage: velmorcrypt-cli COMMAND [OPTIONS]\n"
@@ -53,6 +46,14 @@ constexpr char kUsage[] =
     "                     save the volume's sealed header to FILE\n"
     "  restore-header VOLUME FILE [--header FILE.ehb] [--force]\n"
     "                     write a saved header back; it brings back its old password\n"
+    "  resize VOLUME --size MB [--header FILE.ehb] [--grow-filesystem] [--force]\n"
+    "                     grow a volume (and its ext2/3/4 or NTFS file system)\n"
+    "  check VOLUME [--header FILE.ehb] [--json]\n"
+    "                     tell whether a volume, its header and its file system are sound\n"
+    "  export VOLUME IMAGE [--header FILE.ehb] [--force]\n"
+    "                     write the decrypted body to a plain disk image (unencrypted)\n"
+    "  import IMAGE VOLUME --algorithm NAME [--header FILE.ehb] [--force]\n"
+    "                     make a new volume whose body is a disk image\n"
     "  mount VOLUME FOLDER [--header FILE.ehb] [--read-only] [--foreground]\n"
     "        [--disk] [--fuse]\n"
     "                     show the volume's files in FOLDER (Linux)\n"
@@ -217,239 +218,6 @@ constexpr char kUnmountUsage[] =
     "Options:\n"
     "  --help             show this help\n";
 
-void WipeString(std::string* text) {
-  SecureWipe(text->data(), text->capacity());
-  text->clear();
-}
-
-// The command line of one command: its positional arguments and options.
-struct Arguments {
-  std::vector<std::string> positional;
-  std::map<std::string, std::string> values;
-  bool passwordStdin = false;
-  bool help = false;
-  std::set<std::string> flags;  // the command's own options without a value that were given
-};
-
-// Parses args[1...] with the options that take a value and the command's
-// own options without one; returns an error text, empty when the command
-// line is good.
-std::string Parse(const std::vector<std::string>& args,
-                  const std::vector<std::string>& valueOptions,
-                  const std::vector<std::string>& flagOptions, Arguments* parsed) {
-  bool optionsEnded = false;
-  for (size_t i = 1; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (optionsEnded || arg.size() < 2 || arg[0] != '-') {
-      parsed->positional.push_back(arg);
-    } else if (arg == "--") {
-      optionsEnded = true;
-    } else if (arg == "--help" || arg == "-h") {
-      parsed->help = true;
-    } else if (arg == "--password-stdin") {
-      parsed->passwordStdin = true;
-    } else if (std::find(flagOptions.begin(), flagOptions.end(), arg) != flagOptions.end()) {
-      parsed->flags.insert(arg);
-    } else {
-      const size_t equals = arg.find('=');
-      const std::string name = arg.substr(0, equals);
-      bool known = false;
-      for (const std::string& option : valueOptions) known = known || option == name;
-      if (!known) return "unknown option '" + name + "'";
-      if (equals != std::string::npos) {
-        parsed->values[name] = arg.substr(equals + 1);
-      } else if (i + 1 < args.size()) {
-        parsed->values[name] = args[++i];
-      } else {
-        return "option '" + name + "' needs a value";
-      }
-    }
-  }
-  return "";
-}
-
-int UsageError(const CliStreams& io, const std::string& command, const std::string& error) {
-  fprintf(io.err, "%s: %s\nTry '%s %s--help'.\n", kProgram, error.c_str(), kProgram,
-          command.empty() ? "" : (command + " ").c_str());
-  return kExitUsage;
-}
-
-// Parses the command line of `command`; false when the command ends there,
-// with `*code` set: a line it cannot understand, or --help, which shows
-// `usage`.
-bool ParseCommand(const std::vector<std::string>& args, const CliStreams& io,
-                  const std::string& command, const char* usage,
-                  const std::vector<std::string>& valueOptions,
-                  const std::vector<std::string>& flagOptions, Arguments* parsed, int* code) {
-  const std::string error = Parse(args, valueOptions, flagOptions, parsed);
-  if (!error.empty()) {
-    *code = UsageError(io, command, error);
-    return false;
-  }
-  if (parsed->help) {
-    fputs(usage, io.out);
-    *code = kExitSuccess;
-    return false;
-  }
-  return true;
-}
-
-// Where the passwords come from (standard input, one per line, or the
-// terminal without echo, as UTF-8 text) and the code page that turns them
-// into a volume's bytes: --codepage, else the system's ANSI code page on
-// Windows and 1252 elsewhere.
-class SecretSource {
- public:
-  // The stream is read unbuffered: a buffered stream would keep the
-  // passwords in its buffer, which is freed unwiped when it closes.
-  SecretSource(const CliStreams& io, const Arguments& parsed)
-      : io_(io), fromStdin_(parsed.passwordStdin) {
-    setvbuf(io_.in, nullptr, _IONBF, 0);
-    if (fromStdin_ && IsTerminal(io_.in)) {
-      fprintf(io_.err,
-              "%s: warning: --password-stdin reads the terminal with its echo on: the password "
-              "is shown as it is typed\n",
-              kProgram);
-    }
-    const auto option = parsed.values.find("--codepage");
-    codePageName_ = option == parsed.values.end() ? "" : option->second;
-  }
-
-  // Whether the passwords can be read; otherwise tells why and sets `*code`.
-  bool Ready(const std::string& command, int* code) {
-    codePage_ = DefaultCodePage();
-    if (!codePageName_.empty() && !ParseCodePage(codePageName_, &codePage_)) {
-      *code = UsageError(io_, command,
-                         "unknown code page '" + codePageName_ +
-                             "' (a number such as 1251, windows-1251, cp1251 or utf-8)");
-      return false;
-    }
-    if (!LetterEncoder(codePage_).Available()) {
-      fprintf(io_.err, "%s: code page %u is not available on this system\n", kProgram, codePage_);
-      *code = kExitFailure;
-      return false;
-    }
-    if (!fromStdin_ && !IsTerminal(io_.in)) {
-      *code =
-          UsageError(io_, command, "no terminal to read the password from; use --password-stdin");
-      return false;
-    }
-    return true;
-  }
-
-  // A password that opens a volume. Letters the code page cannot hold are
-  // read as earlier versions stored them, and Opened then recommends a new
-  // password. False after text that is not UTF-8 (told on the error stream).
-  bool ReadExisting(const char* prompt, std::string* bytes) {
-    const PasswordBytes password = Read(prompt);
-    if (password.status == PasswordStatus::kInvalidText) return false;
-    *bytes = password.bytes;
-    if (password.status == PasswordStatus::kNotHeld) {
-      opened_ = OpenedAsEarlierVersionsText(password, Where());
-    }
-    return true;
-  }
-
-  // A new password and its confirmation, and the engine's refusal of them
-  // when the code page cannot hold them.
-  bool ReadNew(const char* prompt, const char* confirmPrompt, std::string* bytes,
-               std::string* confirmation, std::string* refusal) {
-    const PasswordBytes password = Read(prompt);
-    if (password.status == PasswordStatus::kInvalidText) return false;
-    const PasswordBytes confirmed = Read(confirmPrompt);
-    if (confirmed.status == PasswordStatus::kInvalidText) return false;
-    *bytes = password.bytes;
-    *confirmation = confirmed.bytes;
-    *refusal = NewPasswordRefusal(password, confirmed, Where());
-    if (password.status == PasswordStatus::kNotHeld ||
-        confirmed.status == PasswordStatus::kNotHeld) {
-      *refusal += " Another code page can be chosen with --codepage.";
-    }
-    return true;
-  }
-
-  // The exit code of a command that opened a volume with a password from
-  // ReadExisting: after a success through the bytes of earlier versions,
-  // says so and recommends a new password.
-  int Opened(int code) const {
-    if (code == kExitSuccess && !opened_.empty()) {
-      fprintf(io_.err, "%s: warning: %s Please give it a new password (%s passwd).\n", kProgram,
-              opened_.c_str(), kProgram);
-    }
-    return code;
-  }
-
- private:
-  PasswordBytes Read(const char* prompt) const {
-    std::string line;
-    if (fromStdin_) {
-      ReadLine(io_.in, &line);
-    } else {
-      ReadHiddenLine(io_.in, io_.err, prompt, &line);
-    }
-    PasswordBytes password = PasswordFromUtf8(line, codePage_);
-    WipeString(&line);
-    if (password.status == PasswordStatus::kInvalidText) {
-      fprintf(io_.err, "%s: the password is not UTF-8 text\n", kProgram);
-    }
-    return password;
-  }
-
-  std::string Where() const { return "in code page " + std::to_string(codePage_); }
-
-  const CliStreams& io_;
-  bool fromStdin_;
-  std::string codePageName_;
-  uint32_t codePage_ = 0;
-  std::string opened_;  // not empty: the password opened as earlier versions stored it
-};
-
-int Finish(const CliStreams& io, const Outcome& outcome) {
-  if (!outcome.success) {
-    fprintf(io.err, "%s\n", outcome.message.c_str());
-    return kExitFailure;
-  }
-  if (!outcome.message.empty()) fprintf(io.out, "%s\n", outcome.message.c_str());
-  return kExitSuccess;
-}
-
-// A progress bar on the terminal, redrawn when the percentage changes.
-class ProgressBar {
- public:
-  explicit ProgressBar(FILE* stream) : stream_(IsTerminal(stream) ? stream : nullptr) {}
-
-  void Show(uint32_t done, uint32_t total) {
-    if (stream_ == nullptr || total == 0) return;
-    const int percent = static_cast<int>(uint64_t{done} * 100 / total);
-    if (percent == shown_) return;
-    shown_ = percent;
-    constexpr int kWidth = 40;
-    char bar[kWidth + 1];
-    const int filled = percent * kWidth / 100;
-    memset(bar, '#', filled);
-    memset(bar + filled, '.', kWidth - filled);
-    bar[kWidth] = '\0';
-    fprintf(stream_, "\r[%s] %3d%%  %" PRIu32 "/%" PRIu32 " MB", bar, percent, done, total);
-    fflush(stream_);
-  }
-
-  void End() {
-    if (stream_ != nullptr && shown_ >= 0) fputc('\n', stream_);
-  }
-
- private:
-  FILE* stream_;
-  int shown_ = -1;
-};
-
-// Whether a file lies at `path`, told on `err`; the command then stops
-// unless --force was given.
-bool Exists(const CliStreams& io, FileSystem& fileSystem, const std::string& path) {
-  if (path.empty() || !fileSystem.Open(path, OpenMode::kRead)) return false;
-  fprintf(io.err, "%s: %s exists; use --force to replace it\n", kProgram, path.c_str());
-  return true;
-}
-
 bool ParseNewFileSystem(const std::string& name, NewFileSystem* type) {
   static const struct {
     const char* name;
@@ -466,15 +234,6 @@ bool ParseNewFileSystem(const std::string& name, NewFileSystem* type) {
     }
   }
   return false;
-}
-
-int ParseAlgorithm(const std::string& name) {
-  for (int id = kAes128; id <= kBlowfish448; ++id) {
-    std::string known = AlgorithmName(id);
-    for (char& c : known) c = static_cast<char>(tolower(static_cast<unsigned char>(c)));
-    if (name == known) return id;
-  }
-  return kAlgorithmNone;
 }
 
 int Create(const std::vector<std::string>& args, const CliStreams& io, FileSystem& fileSystem,
@@ -612,55 +371,16 @@ void ReportBackup(FILE* stream, const std::string& headerFile, BackupState backu
   }
 }
 
-// `text` as a JSON string. Control characters are escaped; a byte that is
-// not part of a well-formed UTF-8 sequence (a path in another encoding)
-// becomes U+FFFD, so that the output is always valid JSON.
-std::string JsonString(const std::string& text) {
-  std::string json = "\"";
-  for (size_t i = 0; i < text.size();) {
-    const auto byte = static_cast<unsigned char>(text[i]);
-    if (byte == '"' || byte == '\\') {
-      json += '\\';
-      json += static_cast<char>(byte);
-    } else if (byte < 0x20) {
-      char escaped[8];
-      snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-      json += escaped;
-    } else if (byte >= 0x80) {
-      const size_t length = Utf8SequenceLength(text, i);
-      json += length == 0 ? "\\ufffd" : text.substr(i, length);
-      i += length == 0 ? 1 : length;
-      continue;
-    } else {
-      json += static_cast<char>(byte);
-    }
-    ++i;
-  }
-  return json + '"';
-}
-
-const char* BackupStateName(BackupState backup) {
-  switch (backup) {
-    case BackupState::kNone:
-      return "none";
-    case BackupState::kStale:
-      return "stale";
-    case BackupState::kTorn:
-      return "torn";
-    case BackupState::kForeign:
-      return "foreign";
-  }
-  return "none";
-}
-
-void PrintInfoJson(FILE* out, const VolumeInfo& info, const std::string& headerFile) {
+void PrintInfoJson(FILE* out, const VolumeInfo& info, const std::string& volumePath,
+                   const std::string& headerFile) {
   fprintf(out,
           "{\"algorithm\": %s, \"headerPlacement\": \"%s\", \"headerFile\": %s, "
-          "\"bodySize\": %" PRIu64 ", \"headerBackup\": \"%s\", \"headerBackupFile\": %s}\n",
+          "\"bodySize\": %" PRIu64 ", \"headerBackup\": \"%s\", \"headerBackupFile\": %s, %s}\n",
           JsonString(AlgorithmName(info.algorithm)).c_str(),
           info.externalHeader ? "external header block" : "volume file",
           JsonString(headerFile).c_str(), info.bodySize, BackupStateName(info.backup),
-          JsonString(HeaderBackupPath(headerFile)).c_str());
+          JsonString(HeaderBackupPath(headerFile)).c_str(),
+          ResizeJson(volumePath, info.resize).c_str());
 }
 
 int Info(const std::vector<std::string>& args, const CliStreams& io, FileSystem& fileSystem) {
@@ -681,13 +401,15 @@ int Info(const std::vector<std::string>& args, const CliStreams& io, FileSystem&
       ReadVolumeInfo(fileSystem, parsed.positional[0], headerPath, password, &info);
   WipeString(&password);
   const std::string& headerFile = headerPath.empty() ? parsed.positional[0] : headerPath;
+  const std::string resize = ResizeText(parsed.positional[0], info.resize);
   if (!outcome.success) {
     const int status = Finish(io, outcome);
     ReportBackup(io.err, headerFile, info.backup, false);
+    if (!resize.empty()) fprintf(io.err, "Resize: %s\n", resize.c_str());
     return status;
   }
   if (parsed.flags.count("--json") != 0) {
-    PrintInfoJson(io.out, info, headerFile);
+    PrintInfoJson(io.out, info, parsed.positional[0], headerFile);
     return secrets.Opened(kExitSuccess);
   }
   fprintf(io.out, "Algorithm: %s\n", AlgorithmName(info.algorithm));
@@ -702,6 +424,7 @@ int Info(const std::vector<std::string>& args, const CliStreams& io, FileSystem&
   }
   fputc('\n', io.out);
   ReportBackup(io.out, headerFile, info.backup, true);
+  if (!resize.empty()) fprintf(io.out, "Resize: %s\n", resize.c_str());
   return secrets.Opened(kExitSuccess);
 }
 
@@ -811,5 +534,9 @@ int RunCli(const std::vector<std::string>& args, const CliStreams& io, FileSyste
   if (command == "backup-header") return HeaderCopy(args, io, fileSystem, false);
   if (command == "restore-header") return HeaderCopy(args, io, fileSystem, true);
   if (command == "benchmark") return Benchmark(args, io);
+  if (command == "resize") return ResizeCommand(args, io, fileSystem, cancel);
+  if (command == "check") return CheckCommand(args, io, fileSystem);
+  if (command == "export") return ExportCommand(args, io, fileSystem, cancel);
+  if (command == "import") return ImportCommand(args, io, fileSystem, cancel);
   return UsageError(io, "", "unknown command '" + command + "'");
 }

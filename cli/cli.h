@@ -6,6 +6,8 @@
 //   velmorcrypt-cli info VOLUME [--header FILE.ehb] [--json]
 //   velmorcrypt-cli backup-header VOLUME FILE [--header FILE.ehb] [--force]
 //   velmorcrypt-cli restore-header VOLUME FILE [--header FILE.ehb] [--force]
+//   velmorcrypt-cli resize | check | export | import ...   (cli/care_commands.h)
+//   velmorcrypt-cli mount VOLUME FOLDER ... | unmount FOLDER  (Linux)
 //   velmorcrypt-cli benchmark
 //
 // Passwords come from the terminal without echo, or with --password-stdin

@@ -32,3 +32,22 @@ int WriteNewFileSystem(int, FileSystem&, const std::string&, const std::string&,
 }
 
 void DiscardNewFileSystem(int) {}
+
+FileSystemCheck CheckVolumeFileSystem(FileSystem&, const std::string&, const std::string&,
+                                      const std::string&) {
+  FileSystemCheck check;
+  check.report = "the file systems' checkers run on Linux";
+  return check;
+}
+
+int VolumeFileSystemType(FileSystem&, const std::string&, const std::string&, const std::string&,
+                         const CliStreams& io, std::string*) {
+  return LinuxOnly(io, "--grow-filesystem");
+}
+
+bool FileSystemGrows(const std::string&) { return false; }
+
+int GrowVolumeFileSystem(FileSystem&, const std::string&, const std::string&, const std::string&,
+                         const CliStreams& io) {
+  return LinuxOnly(io, "--grow-filesystem");
+}

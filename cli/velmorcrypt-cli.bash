@@ -7,7 +7,7 @@ _velmorcrypt_cli() {
   local cur prev command options
   cur=${COMP_WORDS[COMP_CWORD]}
   prev=${COMP_WORDS[COMP_CWORD - 1]}
-  local commands="create passwd info backup-header restore-header mount unmount benchmark"
+  local commands="create passwd info backup-header restore-header resize check export import mount unmount benchmark"
 
   if [ "$COMP_CWORD" -eq 1 ]; then
     mapfile -t COMPREPLY < <(compgen -W "$commands --help --version" -- "$cur")
@@ -43,7 +43,10 @@ _velmorcrypt_cli() {
     create) options="--size --algorithm --filesystem --header --force --password-stdin --codepage --help" ;;
     passwd) options="--password-stdin --codepage --help" ;;
     info) options="--header --json --password-stdin --codepage --help" ;;
-    backup-header | restore-header) options="--header --force --password-stdin --codepage --help" ;;
+    backup-header | restore-header | export) options="--header --force --password-stdin --codepage --help" ;;
+    resize) options="--size --header --grow-filesystem --force --password-stdin --codepage --help" ;;
+    check) options="--header --json --password-stdin --codepage --help" ;;
+    import) options="--algorithm --header --force --password-stdin --codepage --help" ;;
     mount) options="--header --read-only --foreground --disk --fuse --password-stdin --codepage --help" ;;
     unmount | benchmark) options="--help" ;;
     *) return ;;

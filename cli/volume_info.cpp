@@ -70,6 +70,9 @@ Outcome ReadVolumeInfo(FileSystem& fileSystem, const std::string& volumePath,
                        const std::string& headerPath, const std::string& password,
                        VolumeInfo* info) {
   HeaderBuffer header;
-  return OpenVolumeHeader(fileSystem, volumePath, headerPath, password, OpenMode::kRead, info,
-                          &header);
+  const Outcome outcome = OpenVolumeHeader(fileSystem, volumePath, headerPath, password,
+                                           OpenMode::kRead, info, &header);
+  info->resize =
+      ExamineResizeJournal(fileSystem, volumePath, outcome.success ? header.bytes : nullptr);
+  return outcome;
 }

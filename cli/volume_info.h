@@ -11,6 +11,7 @@
 #include "volume/header.h"
 #include "volume/header_backup.h"
 #include "volume/outcome.h"
+#include "volume/resize_volume.h"
 
 struct VolumeInfo {
   int algorithm = 0;  // AlgorithmId
@@ -19,6 +20,8 @@ struct VolumeInfo {
   // The password change backup beside the header's file; a torn header was
   // opened through it.
   BackupState backup = BackupState::kNone;
+  // A resize journal beside the volume file (ReadVolumeInfo only).
+  PendingResize resize;
 };
 
 // A header buffer that is wiped however the command ends.
@@ -39,8 +42,9 @@ Outcome OpenVolumeHeader(FileSystem& fileSystem, const std::string& volumePath,
                          const std::string& headerPath, const std::string& password, OpenMode mode,
                          VolumeInfo* info, HeaderBuffer* header);
 
-// OpenVolumeHeader for reading only; the opened header is wiped before it
-// returns.
+// OpenVolumeHeader for reading only, and the resize journal beside the
+// volume, checked with the opened header's keys; the opened header is wiped
+// before it returns.
 Outcome ReadVolumeInfo(FileSystem& fileSystem, const std::string& volumePath,
                        const std::string& headerPath, const std::string& password,
                        VolumeInfo* info);

@@ -76,3 +76,30 @@ class DecryptedDisk {
 int OpenDecryptedDisk(FileSystem& fileSystem, const std::string& volumePath,
                       const std::string& headerPath, const std::string& password, bool readOnly,
                       const CliStreams& io, DecryptedDisk* disk);
+
+// A volume's file system as `check` sees it: its own checker, read-only,
+// on the decrypted disk served read-only.
+struct FileSystemCheck {
+  enum class Result { kClean, kFaults, kNotChecked };
+  Result result = Result::kNotChecked;
+  std::string type;     // as libblkid names it; "" when none was recognised
+  std::string checker;  // the command that ran ("e2fsck -fn")
+  std::string report;   // the checker's output when it found faults, or why nothing was checked
+};
+FileSystemCheck CheckVolumeFileSystem(FileSystem& fileSystem, const std::string& volumePath,
+                                      const std::string& headerPath, const std::string& password);
+
+// The file system on the volume's disk (served read-only) into `*type` ("":
+// none recognised). Answers an exit code (a message on io.err when it fails).
+int VolumeFileSystemType(FileSystem& fileSystem, const std::string& volumePath,
+                         const std::string& headerPath, const std::string& password,
+                         const CliStreams& io, std::string* type);
+// Whether a maintained tool here grows a file system of `type`: resize2fs
+// (ext2/3/4) and ntfsresize (NTFS). FAT and exFAT have none in Debian.
+bool FileSystemGrows(const std::string& type);
+// Grows the volume's file system to the size of its disk (served
+// read-write): e2fsck -f -p then resize2fs, or ntfsresize. Answers an exit
+// code; the tool's own words on io.err when it fails.
+int GrowVolumeFileSystem(FileSystem& fileSystem, const std::string& volumePath,
+                         const std::string& headerPath, const std::string& password,
+                         const CliStreams& io);

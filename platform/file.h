@@ -8,6 +8,13 @@
 
 #include "platform/path.h"
 
+// What changes when a file is written: its size and its last write time.
+struct FileState {
+  uint64_t size = 0;
+  int64_t modified = 0;  // in the platform's own units; compared, never shown
+  bool operator==(const FileState&) const = default;
+};
+
 class File {
  public:
   virtual ~File() = default;
@@ -29,6 +36,21 @@ class File {
   // so that the memory still waiting to be written stays bounded. Nothing is
   // promised about the disk's own cache or the file's metadata: Flush does that.
   virtual void WaitWriteback(uint64_t /*offset*/, uint64_t /*size*/) {}
+  // Allocates the disk's blocks for [offset, offset + size) without changing
+  // the file's size, so that writes there later cannot run out of room and
+  // leave no hole. False when the disk lacks the room; a file system that
+  // cannot reserve answers true, and its writes find out.
+  virtual bool Reserve(uint64_t /*offset*/, uint64_t /*size*/) { return true; }
+  // Takes an advisory lock on the whole file without waiting: exclusive (a
+  // read-write mount holds one) or shared (read-only mounts hold those).
+  // False while another open of the file holds a lock that conflicts. The
+  // lock goes with the file. Where files are shared by their open modes
+  // instead (Windows), this answers true.
+  virtual bool TryLock(bool /*exclusive*/) { return true; }
+  virtual bool State(FileState* state) {
+    *state = {};
+    return Size(&state->size);
+  }
 };
 
 // Files that the program creates are private to their owner (mode 0600 on
@@ -37,12 +59,13 @@ class File {
 // what gets replaced. Creating and removing a file also flushes its folder,
 // so that a power loss cannot lose the name.
 enum class OpenMode {
-  kRead,             // existing file, read only, others may read
-  kReadWrite,        // existing file, read and write, others may read
-  kCreateReadWrite,  // created anew, replacing whatever lies at the name
-  kCreateExclusive,  // created anew; fails when anything lies at the name,
-                     // a dangling symbolic link too
-  kReadNoFollow,     // existing file, read only, never through a symbolic link
+  kRead,               // existing file, read only, others may read
+  kReadWrite,          // existing file, read and write, others may read
+  kCreateReadWrite,    // created anew, replacing whatever lies at the name
+  kCreateExclusive,    // created anew; fails when anything lies at the name,
+                       // a dangling symbolic link too
+  kReadNoFollow,       // existing file, read only, never through a symbolic link
+  kReadWriteNoFollow,  // existing file, read and write, never through a symbolic link
 };
 
 class FileSystem {

@@ -1,6 +1,7 @@
 // The file interface over POSIX descriptors (the native build).
 #include <errno.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
@@ -54,6 +55,28 @@ class PosixFile final : public File {
 
   bool Flush() override { return fsync(fd_) == 0; }
 
+  bool Reserve(uint64_t offset, uint64_t size) override {
+    if (size == 0) return true;
+    int result;
+    do {
+      result =
+          fallocate(fd_, FALLOC_FL_KEEP_SIZE, static_cast<off_t>(offset), static_cast<off_t>(size));
+    } while (result != 0 && errno == EINTR);
+    return result == 0 || errno == EOPNOTSUPP;
+  }
+
+  bool TryLock(bool exclusive) override {
+    return flock(fd_, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0;
+  }
+
+  bool State(FileState* state) override {
+    struct stat info;
+    if (fstat(fd_, &info) != 0) return false;
+    state->size = static_cast<uint64_t>(info.st_size);
+    state->modified = static_cast<int64_t>(info.st_mtim.tv_sec) * 1000000000 + info.st_mtim.tv_nsec;
+    return true;
+  }
+
   // Failures are left to Flush, which reports the errors of any writeback.
   void StartWriteback(uint64_t offset, uint64_t size) override {
     sync_file_range(fd_, static_cast<off_t>(offset), static_cast<off_t>(size),
@@ -105,6 +128,9 @@ class PosixFileSystem final : public FileSystem {
       case OpenMode::kReadWrite:
         flags |= O_RDWR;
         break;
+      case OpenMode::kReadWriteNoFollow:
+        flags |= O_RDWR | O_NOFOLLOW | O_NONBLOCK;
+        break;
       case OpenMode::kCreateReadWrite:
       case OpenMode::kCreateExclusive:
         // A new file of our own: a name that appeared meanwhile, a link
@@ -123,7 +149,8 @@ class PosixFileSystem final : public FileSystem {
     // read without following links must be a plain file.
     struct stat info;
     if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode) ||
-        (mode == OpenMode::kReadNoFollow && !S_ISREG(info.st_mode))) {
+        ((mode == OpenMode::kReadNoFollow || mode == OpenMode::kReadWriteNoFollow) &&
+         !S_ISREG(info.st_mode))) {
       close(fd);
       return nullptr;
     }

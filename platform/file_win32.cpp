@@ -63,6 +63,26 @@ class Win32File final : public File {
 
   bool Flush() override { return FlushFileBuffers(handle_) != 0; }
 
+  // The allocation size reserves clusters without moving the end of file.
+  bool Reserve(uint64_t offset, uint64_t size) override {
+    FILE_ALLOCATION_INFO allocation = {};
+    allocation.AllocationSize.QuadPart = static_cast<LONGLONG>(offset + size);
+    if (SetFileInformationByHandle(handle_, FileAllocationInfo, &allocation, sizeof allocation)) {
+      return true;
+    }
+    // A file system that cannot reserve (Wine's among them) leaves it to the writes.
+    const DWORD error = GetLastError();
+    return error != ERROR_DISK_FULL && error != ERROR_HANDLE_DISK_FULL;
+  }
+
+  bool State(FileState* state) override {
+    FILETIME written;
+    if (!Size(&state->size) || !GetFileTime(handle_, nullptr, nullptr, &written)) return false;
+    state->modified =
+        static_cast<int64_t>((uint64_t{written.dwHighDateTime} << 32) | written.dwLowDateTime);
+    return true;
+  }
+
  private:
   HANDLE handle_;
 };
@@ -95,6 +115,9 @@ class Win32FileSystem final : public FileSystem {
         break;
       case OpenMode::kReadWrite:
         break;
+      case OpenMode::kReadWriteNoFollow:
+        flags |= FILE_FLAG_OPEN_REPARSE_POINT;
+        break;
       case OpenMode::kCreateReadWrite:
         // Replacing removes the name first (a symbolic link itself, never
         // its target); a file that cannot be removed then fails the create.
@@ -108,7 +131,7 @@ class Win32FileSystem final : public FileSystem {
     HANDLE handle =
         CreateFileA(path.c_str(), access, FILE_SHARE_READ, nullptr, disposition, flags, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return nullptr;
-    if (mode == OpenMode::kReadNoFollow) {
+    if (mode == OpenMode::kReadNoFollow || mode == OpenMode::kReadWriteNoFollow) {
       // Opened as itself, a link is a reparse point and not a file to read.
       BY_HANDLE_FILE_INFORMATION information;
       if (!GetFileInformationByHandle(handle, &information) ||

@@ -5,8 +5,9 @@
 # one core's sector speed, and volume creation beside durable raw writes to
 # the same folder (the pairs alternate their order), the Linux mount beside a
 # plain file and gocryptfs, the Linux folder beside a plain folder, gocryptfs
-# and fuse2fs on a plain image, and the stand-in driver under Wine beside the
-# plain volume file (from the Windows build). Ends with one table of
+# and fuse2fs on a plain image, export and import beside cp, and the
+# stand-in driver under Wine beside the plain volume file (from the Windows
+# build). Ends with one table of
 # medians, spreads, ratios, goals and the processor features each path used.
 #
 #   scripts/bench.sh [extra Google Benchmark flags]
@@ -15,8 +16,9 @@
 # creation runs write their files there (deleted after each run), so it must
 # be on the disk that is measured. VM_BENCH_CREATE_MB (default 1024) and
 # VM_BENCH_REPETITIONS (default 5) are passed through. VM_BENCH_MOUNT_MB
-# (default 512) and VM_BENCH_DRIVER_MB (default 256) are the sizes of the
-# Linux mount's and the stand-in driver's runs; VM_BENCH_PAIRS picks
+# (default 512), VM_BENCH_EXPORT_MB (default 1024) and VM_BENCH_DRIVER_MB
+# (default 256) are the sizes of the Linux mount's, export's and the
+# stand-in driver's runs; VM_BENCH_PAIRS picks
 # some of the pairs below by name.
 #
 # Each pair of measurements is one function below that prints its lines of
@@ -266,6 +268,52 @@ pair_linux_folder() {
   trap 'rm -f "$summary" "$log"' EXIT
 }
 
+# Export and import beside cp of the same bytes, each durable (cp then
+# sync of the copy; export and import flush their files): the volume's body
+# decrypted into an image, and that image encrypted into a new volume. The
+# page cache is dropped before each run, the four runs take turns. Needs
+# root.
+pair_export_import() {
+  local what="Export and import against cp"
+  if [ "$(id -u)" != 0 ]; then
+    echo "$what: not measured (needs root to drop the page cache)" >>"$summary"
+    return 0
+  fi
+  mb_io=${VM_BENCH_EXPORT_MB:-1024}
+  local reps=${VM_BENCH_REPETITIONS:-5} cli=$build/cli/velmorcrypt-cli dir rep name
+  dir=$(realpath "$(mktemp -d "$build/export-bench.XXXXXX")")
+  # shellcheck disable=SC2064
+  trap "rm -rf '$dir' '$summary' '$log'" EXIT
+  printf 'bench\nbench\n' | "$cli" create "$dir/v.vmv" --size "$mb_io" --algorithm aes-256 \
+    --filesystem none --password-stdin >/dev/null
+  printf 'bench\n' | "$cli" export "$dir/v.vmv" "$dir/image" --password-stdin >/dev/null 2>&1
+  local -A speed
+  local order=(export cp-volume import cp-image)
+  for ((rep = 0; rep < reps; rep++)); do
+    for name in "${order[@]}"; do
+      rm -f "$dir/out"
+      sync
+      echo 3 >/proc/sys/vm/drop_caches
+      case $name in
+        export) io_run "" sh -c "printf 'bench\n' | '$cli' export '$dir/v.vmv' '$dir/out' --password-stdin" ;;
+        import) io_run "" sh -c "printf 'bench\nbench\n' | '$cli' import '$dir/image' '$dir/out' --algorithm aes-256 --password-stdin" ;;
+        cp-volume) io_run "" sh -c "cp '$dir/v.vmv' '$dir/out' && sync '$dir/out'" ;;
+        cp-image) io_run "" sh -c "cp '$dir/image' '$dir/out' && sync '$dir/out'" ;;
+      esac
+      speed[$name]+=" $io_speed"
+    done
+    order=("${order[@]:1}" "${order[0]}")
+  done
+  {
+    echo
+    echo "Export and import (AES-256), $mb_io MiB, durable, page cache dropped, medians of $reps ± spread:"
+    io_line "export (body decrypted to an image)" "${speed[export]}" "cp of the volume" "${speed[cp-volume]}" ">= 0.8x"
+    io_line "import (image encrypted to a volume)" "${speed[import]}" "cp of the image" "${speed[cp-image]}" ">= 0.8x"
+  } >>"$summary"
+  rm -rf "$dir"
+  trap 'rm -f "$summary" "$log"' EXIT
+}
+
 # The stand-in driver under Wine, from the Windows build: 1 MiB writes and
 # reads and 4 KiB random reads through \\.\X: against ReadFile/WriteFile on
 # the plain volume file, and where each request's time goes.
@@ -282,7 +330,7 @@ pair_standin_driver() {
 }
 
 PAIRS=(pair_crypto_and_creation pair_key_derivation_without_sha_extensions pair_linux_mount
-  pair_linux_folder pair_standin_driver)
+  pair_linux_folder pair_export_import pair_standin_driver)
 # VM_BENCH_PAIRS="pair_linux_mount ..." runs only those.
 if [ -n "${VM_BENCH_PAIRS:-}" ]; then read -r -a PAIRS <<<"$VM_BENCH_PAIRS"; fi
 

@@ -28,6 +28,9 @@ struct CreateVolumeInput {
   // dialog has asked); otherwise the creation fails on anything there, a
   // dangling symbolic link too.
   bool replaceExisting = true;
+  // The body's plaintext, sector by sector (a disk image being imported);
+  // empty: zeros. Called from several threads at once.
+  std::function<bool(uint8_t* data, uint64_t firstSector, uint32_t sectors)> plaintext = {};
 };
 
 struct CreateVolumeOutcome {

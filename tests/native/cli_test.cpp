@@ -512,6 +512,7 @@ TEST_F(CliTest, InfoJson) {
     if (c == '\\') file += '\\';
     file += c;
   }
+  const std::string folder = file;
   file += separator + json;
   EXPECT_EQ(run.out,
             "{\"algorithm\": \"Blowfish-128\", \"headerPlacement\": \"external header "
@@ -519,7 +520,8 @@ TEST_F(CliTest, InfoJson) {
                 file +
                 "\", \"bodySize\": 2097152, \"headerBackup\": \"none\", "
                 "\"headerBackupFile\": \"" +
-                file + ".header-backup\"}\n");
+                file + ".header-backup\", \"resize\": \"none\", \"resizeJournal\": \"" + folder +
+                separator + "json.vmv.resize\", \"resizeFromMb\": 0, \"resizeToMb\": 0}\n");
 }
 
 TEST(BenchmarkTest, EveryAlgorithmMeasured) {

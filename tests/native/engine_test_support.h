@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -139,6 +140,8 @@ class FaultyFileSystem : public FileSystem {
     return true;
   }
 
+  std::mutex mutex_;
+
   int Count(const std::string& call) const {
     int count = 0;
     for (const std::string& entry : log) count += entry == call;
@@ -163,15 +166,102 @@ class FaultyFileSystem : public FileSystem {
     bool Size(uint64_t* size) override { return Pass("size") && inner_->Size(size); }
     bool SetSize(uint64_t size) override { return Pass("set-size") && inner_->SetSize(size); }
     bool Flush() override { return Pass("flush") && inner_->Flush(); }
+    bool Reserve(uint64_t offset, uint64_t size) override {
+      return Pass("reserve") && inner_->Reserve(offset, size);
+    }
+    bool TryLock(bool exclusive) override { return inner_->TryLock(exclusive); }
+    bool State(FileState* state) override { return Pass("state") && inner_->State(state); }
 
    private:
-    // Logs the call; false when it is the one to fail.
+    // Logs the call (threads that fill a body read at once); false when it
+    // is the one to fail.
     bool Pass(const char* call) {
+      std::lock_guard<std::mutex> lock(owner_->mutex_);
       owner_->log.push_back(call);
       return static_cast<int>(owner_->log.size()) - 1 != owner_->failAt;
     }
 
     FaultyFileSystem* owner_;
+    std::unique_ptr<File> inner_;
+  };
+};
+
+// How much of the write that the kill interrupts reaches the disk: none of
+// it, its sectors up to the first or the second sector boundary, or all of
+// it (the process died before the write returned).
+constexpr uint32_t kCuts[] = {0, 512, 1024, UINT32_MAX};
+
+// The platform's file system until its `dieAt`-th operation (counted from
+// 0 over opens, reads, writes, sizes, flushes and removals); that one and
+// every later one fail, as if the process had been killed there. The
+// interrupted write may have put its first sectors on the disk.
+class DyingFileSystem : public FileSystem {
+ public:
+  int dieAt = -1;  // -1: never
+  uint32_t cut = 0;
+  int operations = 0;
+  bool wroteOnDeath = false;  // the killing operation was a write
+
+  std::unique_ptr<File> Open(const std::string& path, OpenMode mode) override {
+    if (!Alive()) return nullptr;
+    std::unique_ptr<File> file = SystemFileSystem().Open(path, mode);
+    if (!file) return nullptr;
+    return std::make_unique<DyingFile>(*this, std::move(file));
+  }
+  bool Remove(const std::string& path) override {
+    return Alive() && SystemFileSystem().Remove(path);
+  }
+  bool FreeSpace(const std::string& path, uint64_t* bytes) override {
+    return Alive() && SystemFileSystem().FreeSpace(path, bytes);
+  }
+  bool Exists(const std::string& path) override {
+    return Alive() && SystemFileSystem().Exists(path);
+  }
+  bool SameFile(const std::string& a, const std::string& b) override {
+    return SystemFileSystem().SameFile(a, b);
+  }
+
+ private:
+  // The number of the next operation; whether the file system still lives
+  // at it.
+  int Next() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return operations++;
+  }
+  bool Alive() {
+    const int number = Next();
+    return dieAt < 0 || number < dieAt;
+  }
+  std::mutex mutex_;
+
+  class DyingFile : public File {
+   public:
+    DyingFile(DyingFileSystem& owner, std::unique_ptr<File> inner)
+        : owner_(owner), inner_(std::move(inner)) {}
+    bool ReadAt(uint64_t offset, void* data, uint32_t size) override {
+      return owner_.Alive() && inner_->ReadAt(offset, data, size);
+    }
+    bool WriteAt(uint64_t offset, const void* data, uint32_t size) override {
+      const int number = owner_.Next();
+      if (owner_.dieAt < 0 || number < owner_.dieAt) return inner_->WriteAt(offset, data, size);
+      if (number == owner_.dieAt) {
+        owner_.wroteOnDeath = true;
+        const uint32_t written = WholeSectorsWithin(offset, owner_.cut < size ? owner_.cut : size);
+        if (written > 0) inner_->WriteAt(offset, data, written);
+      }
+      return false;
+    }
+    bool Size(uint64_t* size) override { return owner_.Alive() && inner_->Size(size); }
+    bool SetSize(uint64_t size) override { return owner_.Alive() && inner_->SetSize(size); }
+    bool Flush() override { return owner_.Alive() && inner_->Flush(); }
+    bool Reserve(uint64_t offset, uint64_t size) override {
+      return owner_.Alive() && inner_->Reserve(offset, size);
+    }
+    bool TryLock(bool exclusive) override { return inner_->TryLock(exclusive); }
+    bool State(FileState* state) override { return owner_.Alive() && inner_->State(state); }
+
+   private:
+    DyingFileSystem& owner_;
     std::unique_ptr<File> inner_;
   };
 };
