@@ -147,7 +147,7 @@ pair_linux_mount() {
   gocryptfs -q -init -passfile "$dir/password" "$dir/cipher.g" >/dev/null 2>&1
   gocryptfs -q -passfile "$dir/password" "$dir/cipher.g" "$dir/plain.g" >/dev/null 2>&1
   local -A target=([ours]=$dir/mnt/volume [plain]=$dir/plain.file [gocryptfs]=$dir/plain.g/file)
-  local -A server=([ours]=$(getfattr --only-values -n user.velmorcrypt.pid "$dir/mnt" 2>/dev/null)
+  local -A server=([ours]=$(findmnt -rn -o SOURCE "$dir/mnt" | sed -n 's/^velmorcrypt://p')
     [plain]="" [gocryptfs]=$(pgrep -n -x gocryptfs))
   local -A writes reads write_cpu read_cpu
   local order=(ours plain gocryptfs) rep name

@@ -33,14 +33,44 @@ expect() { # expect CODE TEXT WHAT
   [ -z "$2" ] || grep -qF -- "$2" "$dir/out" "$dir/err" || fail "$3: no '$2'"
 }
 mounted() { mountpoint -q "$1"; }
-# Nothing of ours is left: no private disk, no loop device over one, nothing on the folder.
+# What this test's mounts left: private disks whose server holds one of the
+# test's files or has died, loop devices over them, and private folders
+# that are no mount. Other engineers' (there before the test, or serving
+# other files) are left out.
+left() {
+  local target source pid
+  findmnt -rn -o TARGET,SOURCE -t fuse.velmorcrypt | while read -r target source; do
+    pid=${source#velmorcrypt:}
+    if [ -d "/proc/$pid" ]; then
+      ls -l "/proc/$pid/fd" 2>/dev/null | grep -qF -- "-> $dir/" || continue
+    elif grep -qxF "$target" "$dir/before"; then
+      continue
+    fi
+    echo "disk $target"
+    losetup -l -n -O NAME,BACK-FILE | grep -F "$target/" | sed 's/^/loop /'
+  done
+  for d in /run/velmorcrypt-disk-* /tmp/velmorcrypt-disk-*; do
+    [ -d "$d" ] && ! mountpoint -q "$d" && ! grep -qxF "$d" "$dir/before" && echo "folder $d"
+  done
+  return 0
+}
+# Nothing of ours is left: no private disk, its loop device or folder, nothing on the folder.
 clean() {
-  ! findmnt -rn -o TARGET | grep -q "velmorcrypt-disk-" || fail "$1: a private disk stayed mounted"
-  ! losetup -l -n -O BACK-FILE | grep -q "velmorcrypt-disk-" || fail "$1: a loop device stayed attached"
+  [ -z "$(left)" ] || fail "$1: left behind: $(left | tr '\n' ' ')"
   ! mounted "$dir/m" || fail "$1: $dir/m stayed mounted"
 }
-server_pid() { getfattr --absolute-names --only-values -n user.velmorcrypt.pid "$(findmnt -rn -o TARGET -t fuse.velmorcrypt | grep velmorcrypt-disk- | head -1)"; }
+# The private disk under the view on FOLDER (through its loop device), and its server.
+disk_of() {
+  local source
+  source=$(findmnt -n -o SOURCE "$1")
+  case $source in /dev/loop*) source=$(losetup -n -O BACK-FILE "$source") ;; esac
+  dirname "$source"
+}
+server_pid() { findmnt -n -o SOURCE "$(disk_of "$1")" | sed -n 's/^velmorcrypt://p'; }
+view_pid() { pgrep -f -- "$(disk_of "$1")/volume /proc/self/fd/3"; }
 [ "$(id -u)" -eq 0 ] || { echo "mount_test.sh: skipped (the file systems' views need root and loop devices)"; exit 0; }
+ls -d /run/velmorcrypt-disk-* /tmp/velmorcrypt-disk-* >"$dir/before" 2>/dev/null || true
+findmnt -rn -o TARGET -t fuse.velmorcrypt >>"$dir/before" || true
 mkdir -p "$dir/m" "$dir/tree/Übersicht/日本語"
 head -c 5000000 /dev/urandom >"$dir/tree/large.bin"
 echo "a small text" >"$dir/tree/Übersicht/naïve café.txt"
