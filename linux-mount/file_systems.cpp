@@ -17,23 +17,24 @@
 namespace {
 
 struct KnownFileSystem {
-  const char* type;     // libblkid's name
-  const char* name;     // for people
-  const char* kernel;   // the kernel's driver
-  ViewServer fuse;      // the maintained FUSE server, if any
-  const char* program;  // its program
-  const char* package;  // its Debian package
+  const char* type;           // libblkid's name
+  const char* name;           // for people
+  const char* kernel;         // the kernel's driver
+  ViewServer fuse;            // the maintained FUSE server, if any
+  const char* program;        // its program
+  const char* package;        // its Debian package
+  bool rootNeedsBlockDevice;  // the program, run by root, takes only a block device
 };
 
 constexpr KnownFileSystem kKnown[] = {
-    {"vfat", "FAT", "vfat", ViewServer::kNone, nullptr, nullptr},
-    {"exfat", "exFAT", "exfat", ViewServer::kExfatFuse, "mount.exfat-fuse", "exfat-fuse"},
-    {"ntfs", "NTFS", "ntfs3", ViewServer::kNtfs3g, "ntfs-3g", "ntfs-3g"},
-    {"ext2", "ext2", "ext2", ViewServer::kFuse2fs, "fuse2fs", "fuse2fs"},
-    {"ext3", "ext3", "ext3", ViewServer::kFuse2fs, "fuse2fs", "fuse2fs"},
-    {"ext4", "ext4", "ext4", ViewServer::kFuse2fs, "fuse2fs", "fuse2fs"},
-    {"xfs", "XFS", "xfs", ViewServer::kNone, nullptr, nullptr},
-    {"btrfs", "Btrfs", "btrfs", ViewServer::kNone, nullptr, nullptr},
+    {"vfat", "FAT", "vfat", ViewServer::kNone, nullptr, nullptr, false},
+    {"exfat", "exFAT", "exfat", ViewServer::kExfatFuse, "mount.exfat-fuse", "exfat-fuse", true},
+    {"ntfs", "NTFS", "ntfs3", ViewServer::kNtfs3g, "ntfs-3g", "ntfs-3g", false},
+    {"ext2", "ext2", "ext2", ViewServer::kFuse2fs, "fuse2fs", "fuse2fs", false},
+    {"ext3", "ext3", "ext3", ViewServer::kFuse2fs, "fuse2fs", "fuse2fs", false},
+    {"ext4", "ext4", "ext4", ViewServer::kFuse2fs, "fuse2fs", "fuse2fs", false},
+    {"xfs", "XFS", "xfs", ViewServer::kNone, nullptr, nullptr, false},
+    {"btrfs", "Btrfs", "btrfs", ViewServer::kNone, nullptr, nullptr, false},
 };
 
 const KnownFileSystem* Known(const std::string& type) {
@@ -105,6 +106,7 @@ ServerChoice ChooseServer(const ServerInputs& inputs) {
   } else if (fuse) {
     choice.server = known->fuse;
     choice.program = known->program;
+    choice.blockDevice = inputs.root && known->rootNeedsBlockDevice;
   } else {
     choice.reason = NoServerReason(*known, inputs);
   }

@@ -31,9 +31,10 @@ struct ServerInputs {
 
 struct ServerChoice {
   ViewServer server = ViewServer::kNone;
-  std::string kernelType;  // the kernel's name for the file system ("ntfs3" for "ntfs")
-  std::string program;     // the FUSE server's program
-  std::string reason;      // for kNone: why, and what would serve it
+  std::string kernelType;    // the kernel's name for the file system ("ntfs3" for "ntfs")
+  std::string program;       // the FUSE server's program
+  bool blockDevice = false;  // it reads the disk through a loop device (else as a file)
+  std::string reason;        // for kNone: why, and what would serve it
 };
 
 // Decides who serves `inputs.type`, in this order: as root, the kernel's

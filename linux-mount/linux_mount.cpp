@@ -103,11 +103,17 @@ void ClosePlace(Place* place) {
 bool MakePrivateFolder(Place* place) {
   const std::string base = RuntimeBase();
   std::string pattern = base + "/" + kDiskFolderPrefix + "XXXXXX";
-  if (mkdtemp(pattern.data()) == nullptr) return false;
+  place->parent = open(base.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (place->parent < 0) return false;
+  if (mkdtemp(pattern.data()) == nullptr) {
+    const int error = errno;
+    ClosePlace(place);
+    errno = error;
+    return false;
+  }
   place->path = pattern;
   place->name = Basename(pattern);
-  place->parent = open(base.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-  return place->parent >= 0;
+  return true;
 }
 
 // The private disk folder's path for a disk's source or backing file
@@ -473,22 +479,28 @@ std::string MountKernelView(const HeldFolder& folder, const Place& disk,
 }
 
 // A FUSE server from Debian (fuse2fs, ntfs-3g, exfat-fuse) mounted on the
-// held folder, found through a descriptor it inherits. It reads the
-// private disk as a file, or as root through a loop device (which its block
-// device mode wants). Answers an error text, "" when mounted.
-std::string MountFuseView(const HeldFolder& folder, const Place& disk, const std::string& program,
+// held folder, found through a descriptor it inherits. It reads the private
+// disk as a file, whose path stays its mount's source, so that `unmount`
+// finds the disk even after the server has died; a server that takes only
+// a block device from root (exfat-fuse) gets a loop device, which its
+// mount (fuseblk) holds, and whose backing file `unmount` reads. Answers an
+// error text, "" when mounted.
+std::string MountFuseView(const HeldFolder& folder, const Place& disk, const ServerChoice& choice,
                           bool readOnly) {
+  const std::string& program = choice.program;
   std::string options = readOnly ? "ro" : "rw";
   std::string device = disk.path + "/" + kVolumeFileName;
   int loop = -1;
-  if (Root()) {
+  if (choice.blockDevice) {
     const int number = AttachDiskLoop(disk, readOnly, &loop);
     if (number < 0) return std::string("cannot attach a loop device: ") + strerror(errno);
     device = "/dev/loop" + std::to_string(number);
+  }
+  if (Root()) {
     // Root's FUSE mount is open to others only with allow_other; the
     // file system's own owners and modes then decide.
     options += ",allow_other,default_permissions,nosuid,nodev";
-    if (program != "fuse2fs") {
+    if (choice.server != ViewServer::kFuse2fs) {
       unsigned uid, gid;
       SudoUser(&uid, &gid);
       options += ",uid=" + std::to_string(uid) + ",gid=" + std::to_string(gid) + ",umask=077";
@@ -497,7 +509,7 @@ std::string MountFuseView(const HeldFolder& folder, const Place& disk, const std
   const ProgramRun run =
       RunProgram(FindProgram(program.c_str()), {program, "-o", options, device, "/proc/self/fd/3"},
                  {{folder.Fd(), 3}});
-  if (loop >= 0) close(loop);  // the server holds the loop device now
+  if (loop >= 0) close(loop);  // the mount holds the loop device now
   MountEntry view;
   if (!run.succeeded) {
     return program +
@@ -612,10 +624,13 @@ int RunMount(const MountOptions& options, const CliStreams& io, FileSystem& file
       }
       if (choice.server != ViewServer::kKernel && choice.server != ViewServer::kNone &&
           !signals.Pending()) {
-        error = MountFuseView(folder, set.server.place, choice.program, options.readOnly);
+        error = MountFuseView(folder, set.server.place, choice, options.readOnly);
       }
       if (choice.server == ViewServer::kNone) error = choice.reason;
-      set.view = error.empty() && !signals.Pending();
+      // Mounted (even if a signal came meanwhile, so that it is undone), or
+      // not tried because of one.
+      MountEntry view;
+      set.view = error.empty() && folder.MountOnTop(&view) && MadeByCaller(view);
       if (!set.view || signals.Pending()) {
         const std::string undone = TearDown(&set, folder);
         if (error.empty()) error = "interrupted; nothing was left mounted";
