@@ -1,8 +1,11 @@
 // Who shows a volume's files, for a given machine and caller, and how the
 // mount table and the kernel's file system lists are read.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
 
+#include "linux-mount/disk_server.h"
 #include "linux-mount/file_systems.h"
 #include "linux-mount/mount_table.h"
 
@@ -55,6 +58,54 @@ TEST(ChooseServerTest, EachFileSystemByTheWayTheMachineOffersIt) {
     EXPECT_NE(choice.reason.find(row.reasonHas), std::string::npos) << choice.reason;
     if (row.expected == ViewServer::kKernel) {
       EXPECT_TRUE(row.kernel->count(choice.kernelType));
+    }
+    // Only exfat-fuse run by root wants a block device; the others read the disk as a file.
+    EXPECT_EQ(choice.blockDevice, row.expected == ViewServer::kExfatFuse && row.root);
+  }
+}
+
+TEST(DiskServerPidTest, OnlyOurPrefixAndADecimalNumber) {
+  const struct {
+    const char* source;
+    pid_t pid;
+  } rows[] = {
+      {"velmorcrypt:4711", 4711}, {"velmorcrypt:4194304", 4194304},
+      {"velmorcrypt:", 0},        {"velmorcrypt", 0},
+      {"velmorcrypt:12x", 0},     {"velmorcrypt:-12", 0},
+      {"velmorcrypt:0", 0},       {"velmorcrypt:1234567890", 0},
+      {"xvelmorcrypt:12", 0},     {"/run/velmorcrypt-disk-ab12Cd/volume", 0},
+  };
+  for (const auto& row : rows) EXPECT_EQ(DiskServerPid(row.source), row.pid) << row.source;
+}
+
+// What each mkfs tool writes into the memory image stays within the bound
+// that create checks against the free memory (the rest of the image is
+// holes), and the bound for the largest volume stays small.
+TEST(NewFileSystemMemoryTest, ToolsWriteNoMoreThanTheBoundAndTheLargestVolumeIsBounded) {
+  constexpr uint64_t kMiB = 1024 * 1024;
+  const struct {
+    NewFileSystem type;
+    const char* tool;
+    uint64_t largestBoundMiB;  // for a body of 999999 MB
+  } rows[] = {
+      {NewFileSystem::kFat, "mkfs.fat", 256},
+      {NewFileSystem::kExfat, "mkfs.exfat", 64},
+      {NewFileSystem::kNtfs, "mkntfs", 128},
+      {NewFileSystem::kExt4, "mkfs.ext4", 64},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.tool);
+    EXPECT_LE(NewFileSystemMemory(row.type, 999999 * kMiB), row.largestBoundMiB * kMiB);
+    if (!ProgramInstalled(row.tool)) continue;  // the mount test names the missing tools
+    for (const uint64_t size : {64 * kMiB, 10240 * kMiB}) {
+      std::string error;
+      const int image = MakeFileSystemImage(row.type, size, &error);
+      ASSERT_GE(image, 0) << error;
+      struct stat written;
+      ASSERT_EQ(fstat(image, &written), 0);
+      EXPECT_LE(static_cast<uint64_t>(written.st_blocks) * 512, NewFileSystemMemory(row.type, size))
+          << size / kMiB << " MiB";
+      close(image);
     }
   }
 }
