@@ -6,15 +6,18 @@
 # a tree with non-ASCII names and a large file in, unmount, read it back
 # read-only, the file system's checker clean, nothing left mounted or
 # attached. Then fio's verified writes, the fsync-then-SIGKILL writer, the
-# faults of a mount, and what the mount trusts (planted attributes, FIFOs,
-# decoy mounts, links swapped into the path).
+# faults of a mount, what the mount trusts (planted attributes, FIFOs,
+# decoy mounts, links swapped into the path), and an ordinary user's mount.
 #   mount_test.sh CLI
-# Needs /dev/fuse; the table and most faults need root (loop devices).
+# Needs /dev/fuse; the table and most faults need root (loop devices), the
+# user's mount /dev/fuse open to users.
 set -euo pipefail
 cli=$(realpath "$1")
 dir=$(realpath "$(mktemp -d)")
 cleanup() {
-  for m in $(findmnt -rn -o TARGET | grep -E "^$dir/|velmorcrypt-disk-" | sort -r); do umount -l "$m" 2>/dev/null || true; done
+  for m in $(findmnt -rn -o TARGET | grep -E "^$dir/" | sort -r); do umount -l "$m" 2>/dev/null || true; done
+  for m in $(left | sed -n 's/^disk //p'); do umount -l "$m" 2>/dev/null || true; done
+  for m in $(left | sed -n 's/^folder //p'); do rmdir "$m" 2>/dev/null || true; done
   rm -rf "$dir"
 }
 trap cleanup EXIT
@@ -369,3 +372,43 @@ mounted "$dir/b/m" && fail "a path swapped while the password was typed moved th
 mounted "$dir/a.held/m" || fail "the held folder was not mounted"
 vm unmount "$dir/a.held/m"
 echo "mount_test.sh: planted attributes, FIFOs, decoys and swapped links"
+
+# ---------------------------------------------------------------------------
+# An ordinary user's mount (the user "nobody"), where /dev/fuse lets users
+# in: the files through fuse2fs, the unmount as that user, a planted
+# attribute with a FIFO, and a decoy of root's named like the user's disk.
+if [ "$(stat -c %a /dev/fuse | cut -c3)" != 6 ]; then
+  echo "mount_test.sh: skipped an ordinary user's mount (/dev/fuse is open to root alone here)"
+  exit 0
+fi
+u=$dir/user
+mkdir -p "$u/m" "$u/planted" "$dir/decoy2"
+cp "$dir/ext4.vmv" "$u/v.vmv"
+mkfifo "$u/planted/volume"
+chown -R nobody:nogroup "$u"
+chmod 755 "$dir"
+as_user() { setpriv --reuid=nobody --regid=nogroup --clear-groups env -u XDG_RUNTIME_DIR dir="$u" "$@"; }
+export cli
+export -f vm expect fail
+as_user bash -c 'set -eu
+  vm mount "$dir/v.vmv" "$dir/m"
+  expect 0 "served by fuse2fs" "a user'"'"'s mount"
+  diff -r "$dir/../tree" "$dir/m/tree" || fail "a user'"'"'s mount shows other files"
+  setfattr -n user.velmorcrypt.pid -v 1 "$dir/planted"
+  code=0
+  timeout 10 "$cli" unmount "$dir/planted" 2>"$dir/err" || code=$?
+  expect 1 "no velmorcrypt volume is mounted" "a user'"'"'s planted attribute and FIFO"' ||
+  fail "an ordinary user's mount"
+# Root's decoy carries the name of the user's disk, as the user's view does.
+gocryptfs -q -passfile "$dir/decoy-password" -fsname "$(findmnt -n -o SOURCE "$u/m")" \
+  "$dir/cipher" "$dir/decoy2" >/dev/null 2>&1
+as_user bash -c 'set -eu
+  vm unmount "$dir/../decoy2"
+  expect 1 "no velmorcrypt volume of yours" "a user'"'"'s unmount of root'"'"'s decoy"
+  vm unmount "$dir/m"
+  expect 0 "" "a user'"'"'s unmount"' || fail "an ordinary user's unmount"
+mounted "$dir/decoy2" || fail "a user's unmount took root's decoy"
+fusermount3 -u "$dir/decoy2"
+clean "an ordinary user's mount"
+mounted "$u/m" && fail "a user's mount stayed"
+echo "mount_test.sh: an ordinary user's mount, unmount, planted attribute and decoy"
