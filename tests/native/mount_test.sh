@@ -15,6 +15,7 @@ set -euo pipefail
 cli=$(realpath "$1")
 dir=$(realpath "$(mktemp -d)")
 cleanup() {
+  [ -z "${writer:-}" ] || kill -KILL "$writer" 2>/dev/null || true  # never left writing into the folder
   for m in $(findmnt -rn -o TARGET | grep -E "^$dir/" | sort -r); do umount -l "$m" 2>/dev/null || true; done
   for m in $(left | sed -n 's/^disk //p'); do umount -l "$m" 2>/dev/null || true; done
   for m in $(left | sed -n 's/^folder //p'); do rmdir "$m" 2>/dev/null || true; done
@@ -171,6 +172,7 @@ for row in "1||server_pid|" "2||server_pid|" "3|--fuse|view_pid|repair"; do
   IFS='|' read -r round option killed repair <<<"$row"
   vm mount "$dir/kill.vmv" "$dir/m" $option
   expect 0 "mounted" "kill round $round: mount"
+  rm -f "$dir/m"/r*  # the earlier rounds' files, checked already: room for this round's
   python3 -c '
 import os, sys
 folder, log, round = sys.argv[1], sys.argv[2], sys.argv[3]
@@ -185,7 +187,9 @@ for i in range(100000):
   writer=$!
   for _ in $(seq 100); do [ -s "$dir/confirmed$round" ] && break; sleep 0.05; done
   sleep 0.3
-  kill -KILL "$($killed "$dir/m")"
+  victim=$($killed "$dir/m")
+  [ -n "$victim" ] || fail "kill round $round: no server found to kill"
+  kill -KILL "$victim"
   sleep 0.5
   kill -KILL $writer 2>/dev/null || true
   wait $writer 2>/dev/null || true
@@ -399,8 +403,8 @@ as_user bash -c 'set -eu
   timeout 10 "$cli" unmount "$dir/planted" 2>"$dir/err" || code=$?
   expect 1 "no velmorcrypt volume is mounted" "a user'"'"'s planted attribute and FIFO"' ||
   fail "an ordinary user's mount"
-# Root's decoy carries the name of the user's disk, as the user's view does.
-gocryptfs -q -passfile "$dir/decoy-password" -fsname "$(findmnt -n -o SOURCE "$u/m")" \
+# Root's decoy, open to the user, carries the name of the user's disk, as the user's view does.
+gocryptfs -q -allow_other -passfile "$dir/decoy-password" -fsname "$(findmnt -n -o SOURCE "$u/m")" \
   "$dir/cipher" "$dir/decoy2" >/dev/null 2>&1
 as_user bash -c 'set -eu
   vm unmount "$dir/../decoy2"
