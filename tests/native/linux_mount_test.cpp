@@ -7,7 +7,6 @@
 
 #include <tuple>
 
-#include "linux-mount/disk_server.h"
 #include "linux-mount/file_systems.h"
 #include "linux-mount/mount_table.h"
 
@@ -64,14 +63,6 @@ TEST(ChooseServerTest, EachFileSystemByTheWayTheMachineOffersIt) {
     // Only exfat-fuse run by root wants a block device; the others read the disk as a file.
     EXPECT_EQ(choice.blockDevice, row.expected == ViewServer::kExfatFuse && row.root);
   }
-}
-
-TEST(DiskServerPidTest, OnlyOurPrefixAndADecimalNumber) {
-  const std::pair<const char*, pid_t> rows[] = {
-      {"velmorcrypt:4711", 4711}, {"velmorcrypt:4194304", 4194304}, {"velmorcrypt:", 0},
-      {"velmorcrypt", 0},         {"velmorcrypt:12x", 0},           {"velmorcrypt:-12", 0},
-      {"velmorcrypt:0", 0},       {"velmorcrypt:1234567890", 0},    {"/run/x/volume", 0}};
-  for (const auto& [source, pid] : rows) EXPECT_EQ(DiskServerPid(source), pid) << source;
 }
 
 // What each mkfs tool writes into the memory image stays within the bound

@@ -9,8 +9,7 @@
 # faults of a mount, what the mount trusts (planted attributes, FIFOs,
 # decoy mounts, links swapped into the path), and an ordinary user's mount.
 #   mount_test.sh CLI
-# Needs /dev/fuse; the table and most faults need root (loop devices), the
-# user's mount /dev/fuse open to users.
+# Needs /dev/fuse; the table and most faults need root (loop devices).
 set -euo pipefail
 cli=$(realpath "$1")
 dir=$(realpath "$(mktemp -d)")
