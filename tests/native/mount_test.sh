@@ -105,10 +105,11 @@ for row in "${rows[@]}"; do
     rm -rf "$dir/back"
   else
     diff -r "$dir/tree" "$dir/m/tree" || fail "$what: the files differ"
-    ! losetup -l -n -O RO | grep -q 0 || fail "$what: a loop device is not read-only"
+    loop=$(findmnt -n -o SOURCE "$dir/m")
+    [[ $loop != /dev/loop* ]] || [ "$(losetup -n -O RO "$loop" | tr -d ' ')" = 1 ] || fail "$what: the loop device is not read-only"
     if touch "$dir/m/new" 2>"$dir/err"; then fail "$what: a read-only view took a file"; fi
     grep -q "Read-only file system" "$dir/err" || fail "$what: no EROFS"
-    findmnt -rn -o OPTIONS -t fuse.velmorcrypt | grep -qE '(^|,)ro(,|$)' || fail "$what: the disk is not read-only"
+    findmnt -n -o OPTIONS "$(disk_of "$dir/m")" | grep -qE '(^|,)ro(,|$)' || fail "$what: the disk is not read-only"
   fi
   vm unmount "$dir/m"
   vm mount "$v" "$dir/m" "${header[@]}" --disk --read-only
