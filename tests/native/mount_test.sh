@@ -42,7 +42,7 @@ mounted() { mountpoint -q "$1"; }
 # private folders that are no mount and were not there before.
 left() {
   findmnt -rn -o TARGET,SOURCE -t fuse.velmorcrypt | grep " velmorcrypt:[0-9]*$" | while read -r target source; do
-    if [ -d "/proc/${source#*:}" ]; then ls -l "/proc/${source#*:}/fd" 2>/dev/null | grep -qF -- "-> $dir/" || continue
+    if [ -d "/proc/${source#*:}" ]; then find "/proc/${source#*:}/fd" -lname "$dir/*" 2>/dev/null | grep -q . || continue
     elif grep -qxF "$target" "$dir/before"; then continue; fi
     echo "disk $target" && losetup -l -n -O NAME,BACK-FILE | grep -F "$target/" | sed 's/^/loop /'
   done
