@@ -22,13 +22,27 @@
 #include "crypto/wipe.h"
 #include "volume/sector_service.h"
 
+pid_t DiskServerPid(const std::string& source) {
+  const size_t prefix = strlen(kDiskMountSource);
+  if (source.compare(0, prefix, kDiskMountSource) != 0 || source.size() == prefix ||
+      source.size() > prefix + 9) {
+    return 0;
+  }
+  pid_t pid = 0;
+  for (size_t i = prefix; i < source.size(); ++i) {
+    if (source[i] < '0' || source[i] > '9') return 0;
+    pid = pid * 10 + (source[i] - '0');
+  }
+  return pid;
+}
+
 namespace {
 
 constexpr fuse_ino_t kRootInode = FUSE_ROOT_ID;
 constexpr fuse_ino_t kVolumeInode = 2;
-// Reads and writes of up to 1 MiB per request; at most kMaxThreads requests
-// at once, each with at most one buffer of that size.
-constexpr unsigned kMaxTransfer = 1024 * 1024;
+// Reads and writes of up to kDiskMaxTransfer bytes per request; at most
+// kMaxThreads requests at once, each with at most one buffer of that size.
+constexpr unsigned kMaxTransfer = kDiskMaxTransfer;
 constexpr unsigned kMaxThreads = 8;
 // Reads ahead of a sequential reader, and requests the kernel may have
 // outstanding at once (readahead and writeback) before it holds back.
@@ -289,8 +303,16 @@ void Open(fuse_req_t req, fuse_ino_t inode, struct fuse_file_info* file) {
   // that a program writing through a shared map and another writing through
   // a plain open never lose each other's sectors, and what one wrote the
   // other reads; the cache is kept from open to open (nothing but the mount
-  // changes the disk). An O_DIRECT open still goes straight to the server.
+  // changes the disk). An O_DIRECT open still goes straight to the server,
+  // the kernel keeping the cache coherent around it. On the private disk a
+  // direct-I/O open is a loop device's (or a file-system tool's that asks
+  // for it), and is served as FUSE direct I/O: past the page cache and the
+  // time updates of a cached write, which would cost a request at each
+  // flush.
   file->keep_cache = 1;
+  if (ServerOf(req)->volume->privateDisk && (file->flags & O_DIRECT) != 0) {
+    file->direct_io = 1;
+  }
   fuse_reply_open(req, file);
 }
 
@@ -376,14 +398,20 @@ void WriteBuffer(fuse_req_t req, fuse_ino_t, struct fuse_bufvec* source, off_t o
 // Writes reach the volume file as they come; a close asks nothing more.
 void Flush(fuse_req_t req, fuse_ino_t, struct fuse_file_info*) { fuse_reply_err(req, 0); }
 
-int SyncVolumeFile(const ServedVolume& volume, bool dataOnly) {
+// Flushes the volume file. A flush asked through the mount puts its data on
+// the disk with what reading it back needs (fdatasync: its size and where
+// its blocks lie), and leaves its modification time to the final flush,
+// when the server ends: a file system on the disk flushes twice at every
+// commit (before and after its commit block), and each would otherwise
+// rewrite the volume file's inode on the machine's file system as well.
+int SyncVolumeFile(const ServedVolume& volume, bool final) {
   if (volume.readOnly) return 0;
-  const int result = dataOnly ? fdatasync(volume.fd) : fsync(volume.fd);
+  const int result = final ? fsync(volume.fd) : fdatasync(volume.fd);
   return result == 0 ? 0 : MountError(errno);
 }
 
-void Sync(fuse_req_t req, fuse_ino_t, int dataOnly, struct fuse_file_info*) {
-  fuse_reply_err(req, SyncVolumeFile(*ServerOf(req)->volume, dataOnly != 0));
+void Sync(fuse_req_t req, fuse_ino_t, int, struct fuse_file_info*) {
+  fuse_reply_err(req, SyncVolumeFile(*ServerOf(req)->volume, false));
 }
 
 void FileSystemStatus(fuse_req_t req, fuse_ino_t) {
@@ -394,21 +422,6 @@ void FileSystemStatus(fuse_req_t req, fuse_ino_t) {
   status.f_files = 2;
   status.f_namemax = 255;
   fuse_reply_statfs(req, &status);
-}
-
-void GetExtendedAttribute(fuse_req_t req, fuse_ino_t inode, const char* name, size_t size) {
-  if (inode != kRootInode || strcmp(name, kServerPidAttribute) != 0) {
-    fuse_reply_err(req, ENODATA);
-    return;
-  }
-  const std::string pid = std::to_string(getpid());
-  if (size == 0) {
-    fuse_reply_xattr(req, pid.size());
-  } else if (size < pid.size()) {
-    fuse_reply_err(req, ERANGE);
-  } else {
-    fuse_reply_buf(req, pid.data(), pid.size());
-  }
 }
 
 // The termination signals. They stay blocked in every thread of the server
@@ -473,10 +486,9 @@ int ServeVolume(ServedVolume* volume, const std::string& mountPoint, const Serve
   operations.flush = Flush;
   operations.fsync = Sync;
   operations.statfs = FileSystemStatus;
-  operations.getxattr = GetExtendedAttribute;
 
-  std::string options =
-      std::string("fsname=") + kDiskMountSource + ",subtype=velmorcrypt,default_permissions";
+  std::string options = std::string("fsname=") + kDiskMountSource + std::to_string(getpid()) +
+                        ",subtype=velmorcrypt,default_permissions";
   if (volume->readOnly) options += ",ro";
   const char* argv[] = {"velmorcrypt-cli", "-o", options.c_str()};
   struct fuse_args arguments = FUSE_ARGS_INIT(3, const_cast<char**>(argv));
@@ -512,7 +524,7 @@ int ServeVolume(ServedVolume* volume, const std::string& mountPoint, const Serve
     result = fuse_session_loop_mt(session, loop) >= 0 ? 0 : 1;
     fuse_loop_cfg_destroy(loop);
     fuse_session_destroy(session);
-    const int error = SyncVolumeFile(*volume, false);
+    const int error = SyncVolumeFile(*volume, true);
     if (error != 0) {
       fprintf(err, "Error flushing the volume file: %s\n", strerror(error));
       result = 1;

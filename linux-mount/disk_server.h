@@ -17,13 +17,21 @@
 
 // The name of the disk in the mounted folder.
 constexpr char kVolumeFileName[] = "volume";
-// The extended attribute of the mounted folder that answers the serving
-// process's id, so that `unmount` can wait for it; asked only of a mount
-// that `unmount` has recognised as ours by other means.
-constexpr char kServerPidAttribute[] = "user.velmorcrypt.pid";
-// The file system type and name of our disk mounts in /proc/self/mountinfo.
+// The largest read or write the disk takes in one request (the kernel's
+// limit for a FUSE request).
+constexpr unsigned kDiskMaxTransfer = 1024 * 1024;
+// The file system type of our disk mounts in /proc/self/mountinfo, and
+// their source: this prefix and the serving process's id
+// ("velmorcrypt:4711"), so that `unmount` can wait for the server of a
+// mount it has recognised as the caller's own. The disk answers no
+// extended attributes at all: the kernel then stops asking for them,
+// where it would otherwise ask for the security attributes before every
+// write.
 constexpr char kDiskMountType[] = "fuse.velmorcrypt";
-constexpr char kDiskMountSource[] = "velmorcrypt";
+constexpr char kDiskMountSource[] = "velmorcrypt:";
+// The serving process's id that a mount's source names, or 0 when the
+// source is not one of our disks'.
+pid_t DiskServerPid(const std::string& source);
 
 struct ServedVolume {
   int fd = -1;            // the volume file, open read-write or read-only; closed by the server

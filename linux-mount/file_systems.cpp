@@ -17,23 +17,24 @@
 namespace {
 
 struct KnownFileSystem {
-  const char* type;     // libblkid's name
-  const char* name;     // for people
-  const char* kernel;   // the kernel's driver
-  ViewServer fuse;      // the maintained FUSE server, if any
-  const char* program;  // its program
-  const char* package;  // its Debian package
+  const char* type;           // libblkid's name
+  const char* name;           // for people
+  const char* kernel;         // the kernel's driver
+  ViewServer fuse;            // the maintained FUSE server, if any
+  const char* program;        // its program
+  const char* package;        // its Debian package
+  bool rootNeedsBlockDevice;  // the program, run by root, takes only a block device
 };
 
 constexpr KnownFileSystem kKnown[] = {
-    {"vfat", "FAT", "vfat", ViewServer::kNone, nullptr, nullptr},
-    {"exfat", "exFAT", "exfat", ViewServer::kExfatFuse, "mount.exfat-fuse", "exfat-fuse"},
-    {"ntfs", "NTFS", "ntfs3", ViewServer::kNtfs3g, "ntfs-3g", "ntfs-3g"},
-    {"ext2", "ext2", "ext2", ViewServer::kFuse2fs, "fuse2fs", "fuse2fs"},
-    {"ext3", "ext3", "ext3", ViewServer::kFuse2fs, "fuse2fs", "fuse2fs"},
-    {"ext4", "ext4", "ext4", ViewServer::kFuse2fs, "fuse2fs", "fuse2fs"},
-    {"xfs", "XFS", "xfs", ViewServer::kNone, nullptr, nullptr},
-    {"btrfs", "Btrfs", "btrfs", ViewServer::kNone, nullptr, nullptr},
+    {"vfat", "FAT", "vfat", ViewServer::kNone, nullptr, nullptr, false},
+    {"exfat", "exFAT", "exfat", ViewServer::kExfatFuse, "mount.exfat-fuse", "exfat-fuse", true},
+    {"ntfs", "NTFS", "ntfs3", ViewServer::kNtfs3g, "ntfs-3g", "ntfs-3g", false},
+    {"ext2", "ext2", "ext2", ViewServer::kFuse2fs, "fuse2fs", "fuse2fs", false},
+    {"ext3", "ext3", "ext3", ViewServer::kFuse2fs, "fuse2fs", "fuse2fs", false},
+    {"ext4", "ext4", "ext4", ViewServer::kFuse2fs, "fuse2fs", "fuse2fs", false},
+    {"xfs", "XFS", "xfs", ViewServer::kNone, nullptr, nullptr, false},
+    {"btrfs", "Btrfs", "btrfs", ViewServer::kNone, nullptr, nullptr, false},
 };
 
 const KnownFileSystem* Known(const std::string& type) {
@@ -105,6 +106,7 @@ ServerChoice ChooseServer(const ServerInputs& inputs) {
   } else if (fuse) {
     choice.server = known->fuse;
     choice.program = known->program;
+    choice.blockDevice = inputs.root && known->rootNeedsBlockDevice;
   } else {
     choice.reason = NoServerReason(*known, inputs);
   }
@@ -184,7 +186,59 @@ std::string KernelMountOptions(const std::string& kernelType, unsigned uid, unsi
   return "";
 }
 
+uint64_t NewFileSystemMemory(NewFileSystem type, uint64_t size) {
+  constexpr uint64_t kKiB = 1024, kMiB = 1024 * kKiB, kGiB = 1024 * kMiB;
+  // The tools' default cluster sizes grow with the disk.
+  const auto clusters = [size](uint64_t clusterSize) {
+    return (size + clusterSize - 1) / clusterSize;
+  };
+  switch (type) {
+    case NewFileSystem::kFat: {
+      const uint64_t cluster = size <= 8 * kGiB    ? 4 * kKiB
+                               : size <= 16 * kGiB ? 8 * kKiB
+                               : size <= 32 * kGiB ? 16 * kKiB
+                                                   : 32 * kKiB;
+      return 2 * 4 * clusters(cluster) + kMiB;
+    }
+    case NewFileSystem::kExfat: {
+      const uint64_t cluster = size <= 256 * kMiB  ? 4 * kKiB
+                               : size <= 32 * kGiB ? 32 * kKiB
+                                                   : 128 * kKiB;
+      return 4 * clusters(cluster) + clusters(cluster) / 8 + 4 * kMiB;
+    }
+    case NewFileSystem::kNtfs:
+      return 64 * kMiB + clusters(4 * kKiB) / 8 + 8 * kMiB;
+    case NewFileSystem::kExt4:
+      return 16 * kMiB + size / 65536;
+    case NewFileSystem::kNone:
+      break;
+  }
+  return 0;
+}
+
+namespace {
+
+// The memory the machine has free for new pages (MemAvailable), or 0 when
+// it does not say.
+uint64_t AvailableMemory() {
+  const int fd = open("/proc/meminfo", O_RDONLY | O_CLOEXEC);
+  const std::string text = fd >= 0 ? ReadAll(fd) : "";
+  if (fd >= 0) close(fd);
+  const size_t at = text.find("MemAvailable:");
+  return at == std::string::npos ? 0 : strtoull(text.c_str() + at + 13, nullptr, 10) * 1024;
+}
+
+}  // namespace
+
 int MakeFileSystemImage(NewFileSystem type, uint64_t size, std::string* error) {
+  const uint64_t needed = NewFileSystemMemory(type, size);
+  const uint64_t available = AvailableMemory();
+  if (available != 0 && needed > available) {
+    *error = "making this file system takes up to " + std::to_string(needed >> 20) +
+             " MiB of memory, and " + std::to_string(available >> 20) +
+             " MiB are free; make a smaller volume, or free memory";
+    return -1;
+  }
   static const struct {
     NewFileSystem type;
     const char* program;

@@ -31,9 +31,10 @@ struct ServerInputs {
 
 struct ServerChoice {
   ViewServer server = ViewServer::kNone;
-  std::string kernelType;  // the kernel's name for the file system ("ntfs3" for "ntfs")
-  std::string program;     // the FUSE server's program
-  std::string reason;      // for kNone: why, and what would serve it
+  std::string kernelType;    // the kernel's name for the file system ("ntfs3" for "ntfs")
+  std::string program;       // the FUSE server's program
+  bool blockDevice = false;  // it reads the disk through a loop device (else as a file)
+  std::string reason;        // for kNone: why, and what would serve it
 };
 
 // Decides who serves `inputs.type`, in this order: as root, the kernel's
@@ -63,5 +64,15 @@ std::string KernelMountOptions(const std::string& kernelType, unsigned uid, unsi
 
 // Makes a file system of `type` for a disk of `size` bytes in memory (a
 // memfd that never reaches a disk unencrypted), with the mkfs tool from
-// Debian. Answers the memfd's descriptor, or -1 with the reason in `error`.
+// Debian. Answers the memfd's descriptor, or -1 with the reason in `error`
+// (also when the machine lacks the memory it would take).
 int MakeFileSystemImage(NewFileSystem type, uint64_t size, std::string* error);
+
+// At most the memory that making a file system of `type` for a disk of
+// `size` bytes takes: what the tool writes into the image, whose other
+// bytes stay holes. FAT writes both its tables whole (4 bytes a cluster of
+// up to 32 KiB), exFAT its table and bitmap (clusters of up to 128 KiB),
+// NTFS its log (up to 64 MiB) and cluster bitmap; ext4 leaves its inode
+// tables and journal to be set up later. For the largest volume (999999
+// MB) that is about 250 MiB for FAT and at most about 100 MiB otherwise.
+uint64_t NewFileSystemMemory(NewFileSystem type, uint64_t size);

@@ -17,7 +17,6 @@
 #include <sys/syscall.h>
 #include <sys/sysmacros.h>
 #include <sys/wait.h>
-#include <sys/xattr.h>
 #include <unistd.h>
 
 #include "cli/volume_info.h"
@@ -104,11 +103,17 @@ void ClosePlace(Place* place) {
 bool MakePrivateFolder(Place* place) {
   const std::string base = RuntimeBase();
   std::string pattern = base + "/" + kDiskFolderPrefix + "XXXXXX";
-  if (mkdtemp(pattern.data()) == nullptr) return false;
+  place->parent = open(base.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (place->parent < 0) return false;
+  if (mkdtemp(pattern.data()) == nullptr) {
+    const int error = errno;
+    ClosePlace(place);
+    errno = error;
+    return false;
+  }
   place->path = pattern;
   place->name = Basename(pattern);
-  place->parent = open(base.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
-  return place->parent >= 0;
+  return true;
 }
 
 // The private disk folder's path for a disk's source or backing file
@@ -130,7 +135,7 @@ bool MadeByCaller(const MountEntry& mount) {
 }
 
 bool IsOurDisk(const MountEntry& mount) {
-  return mount.type == kDiskMountType && mount.source == kDiskMountSource && MadeByCaller(mount);
+  return mount.type == kDiskMountType && DiskServerPid(mount.source) != 0 && MadeByCaller(mount);
 }
 
 // Our disk mounted on the folder `folder` (a path), if it is there.
@@ -145,18 +150,33 @@ bool FindDiskAt(const std::string& folder, MountEntry* disk) {
   return found;
 }
 
+// Writes a setting of the kernel's (a file in /sys, root only); a setting
+// that cannot be written keeps the kernel's own value.
+void SetKernelValue(const std::string& path, const std::string& value) {
+  const int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) return;
+  if (write(fd, value.data(), value.size()) < 0) {
+    // The kernel's value stays.
+  }
+  close(fd);
+}
+
+// Undoes a private disk whose server did not come up: the mount that a
+// server which died before serving left behind, and the folder.
+void RemovePrivateDisk(Place* place) {
+  MountEntry disk;
+  if (FindDiskAt(place->path, &disk)) UnmountAt(place->parent, place->name, true);
+  unlinkat(place->parent, place->name.c_str(), AT_REMOVEDIR);
+  ClosePlace(place);
+}
+
 // A mount made by root reads ahead 4 MiB rather than the kernel's 128 KiB
 // for a FUSE mount, so that a sequential reader has large requests in
 // flight; an ordinary user's mount keeps the kernel's.
 void RaiseReadAhead(const MountEntry& disk) {
-  const std::string path = "/sys/class/bdi/" + std::to_string(major(disk.device)) + ":" +
-                           std::to_string(minor(disk.device)) + "/read_ahead_kb";
-  const int fd = open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0) return;
-  if (write(fd, kReadAheadKiB, strlen(kReadAheadKiB)) < 0) {
-    // The kernel's readahead stays.
-  }
-  close(fd);
+  SetKernelValue("/sys/class/bdi/" + std::to_string(major(disk.device)) + ":" +
+                     std::to_string(minor(disk.device)) + "/read_ahead_kb",
+                 kReadAheadKiB);
 }
 
 // Waits until the process behind `pidFd` has ended; false after the
@@ -170,13 +190,17 @@ bool WaitForEnd(int pidFd) {
   return result > 0;
 }
 
-// The server's process id as the disk mount at `path` answers it (asked
-// only of a mount recognised as ours), as a pidfd; -1 when it has gone.
-int ServerOf(const std::string& path) {
-  char text[32] = {};
-  const ssize_t length = getxattr(path.c_str(), kServerPidAttribute, text, sizeof text - 1);
-  const long pid = length > 0 ? strtol(text, nullptr, 10) : 0;
-  return pid > 0 ? static_cast<int>(syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0)) : -1;
+// The server of a disk mount recognised as ours, as a pidfd; -1 when it
+// has ended (killed, its mount left behind).
+int ServerOf(const MountEntry& disk) {
+  const pid_t pid = DiskServerPid(disk.source);
+  const int pidFd = pid > 0 ? static_cast<int>(syscall(SYS_pidfd_open, pid, 0)) : -1;
+  struct pollfd ended = {pidFd, POLLIN, 0};
+  if (pidFd >= 0 && poll(&ended, 1, 0) != 0) {
+    close(pidFd);
+    return -1;
+  }
+  return pidFd;
 }
 
 // Flushes everything written to the disk at `folder` to the volume file.
@@ -408,15 +432,23 @@ void SudoUser(unsigned* uid, unsigned* gid) {
 }
 
 // A loop device over the private disk (root only), detached by itself at
-// its last close: once a mount or a server holds it, at their end. Answers
+// its last close: once a mount holds it, at its unmount. Answers
 // its number and its descriptor in `*loop`, or -1 with errno set.
 int AttachDiskLoop(const Place& disk, bool readOnly, int* loop) {
+  // Opened for direct I/O, as the loop device reads and writes it: the
+  // disk serves such an open past its page cache.
   const int diskFd = open((disk.path + "/" + kVolumeFileName).c_str(),
-                          (readOnly ? O_RDONLY : O_RDWR) | O_NOFOLLOW | O_CLOEXEC);
+                          (readOnly ? O_RDONLY : O_RDWR) | O_DIRECT | O_NOFOLLOW | O_CLOEXEC);
   if (diskFd < 0) return -1;
   const int number = AttachLoop(diskFd, readOnly, loop);
   const int error = errno;
   close(diskFd);
+  // The loop device's requests no larger than the disk's: a larger one
+  // would reach the server split in two.
+  if (number >= 0) {
+    SetKernelValue("/sys/block/loop" + std::to_string(number) + "/queue/max_sectors_kb",
+                   std::to_string(kDiskMaxTransfer / 1024));
+  }
   errno = error;
   return number;
 }
@@ -447,22 +479,28 @@ std::string MountKernelView(const HeldFolder& folder, const Place& disk,
 }
 
 // A FUSE server from Debian (fuse2fs, ntfs-3g, exfat-fuse) mounted on the
-// held folder, found through a descriptor it inherits. It reads the
-// private disk as a file, or as root through a loop device (which its block
-// device mode wants). Answers an error text, "" when mounted.
-std::string MountFuseView(const HeldFolder& folder, const Place& disk, const std::string& program,
+// held folder, found through a descriptor it inherits. It reads the private
+// disk as a file, whose path stays its mount's source, so that `unmount`
+// finds the disk even after the server has died; a server that takes only
+// a block device from root (exfat-fuse) gets a loop device, which its
+// mount (fuseblk) holds, and whose backing file `unmount` reads. Answers an
+// error text, "" when mounted.
+std::string MountFuseView(const HeldFolder& folder, const Place& disk, const ServerChoice& choice,
                           bool readOnly) {
+  const std::string& program = choice.program;
   std::string options = readOnly ? "ro" : "rw";
   std::string device = disk.path + "/" + kVolumeFileName;
   int loop = -1;
-  if (Root()) {
+  if (choice.blockDevice) {
     const int number = AttachDiskLoop(disk, readOnly, &loop);
     if (number < 0) return std::string("cannot attach a loop device: ") + strerror(errno);
     device = "/dev/loop" + std::to_string(number);
+  }
+  if (Root()) {
     // Root's FUSE mount is open to others only with allow_other; the
     // file system's own owners and modes then decide.
     options += ",allow_other,default_permissions,nosuid,nodev";
-    if (program != "fuse2fs") {
+    if (choice.server != ViewServer::kFuse2fs) {
       unsigned uid, gid;
       SudoUser(&uid, &gid);
       options += ",uid=" + std::to_string(uid) + ",gid=" + std::to_string(gid) + ",umask=077";
@@ -471,7 +509,7 @@ std::string MountFuseView(const HeldFolder& folder, const Place& disk, const std
   const ProgramRun run =
       RunProgram(FindProgram(program.c_str()), {program, "-o", options, device, "/proc/self/fd/3"},
                  {{folder.Fd(), 3}});
-  if (loop >= 0) close(loop);  // the server holds the loop device now
+  if (loop >= 0) close(loop);  // the mount holds the loop device now
   MountEntry view;
   if (!run.succeeded) {
     return program +
@@ -551,8 +589,7 @@ int RunMount(const MountOptions& options, const CliStreams& io, FileSystem& file
     }
     opened.served.privateDisk = true;
     if (!StartServer(&opened.served, set.server.place.path, &set.server, io)) {
-      rmdir(set.server.place.path.c_str());
-      ClosePlace(&set.server.place);
+      RemovePrivateDisk(&set.server.place);
       return kExitFailure;
     }
     MountEntry disk;
@@ -587,10 +624,13 @@ int RunMount(const MountOptions& options, const CliStreams& io, FileSystem& file
       }
       if (choice.server != ViewServer::kKernel && choice.server != ViewServer::kNone &&
           !signals.Pending()) {
-        error = MountFuseView(folder, set.server.place, choice.program, options.readOnly);
+        error = MountFuseView(folder, set.server.place, choice, options.readOnly);
       }
       if (choice.server == ViewServer::kNone) error = choice.reason;
-      set.view = error.empty() && !signals.Pending();
+      // Mounted (even if a signal came meanwhile, so that it is undone), or
+      // not tried because of one.
+      MountEntry view;
+      set.view = error.empty() && folder.MountOnTop(&view) && MadeByCaller(view);
       if (!set.view || signals.Pending()) {
         const std::string undone = TearDown(&set, folder);
         if (error.empty()) error = "interrupted; nothing was left mounted";
@@ -702,7 +742,9 @@ int RunUnmount(const std::string& folderPath, const CliStreams& io) {
                         top.type + "); it was left as it is");
   }
   if (set.diskOnFolder) set.diskId = top.id;
-  set.server.pidFd = ServerOf(set.diskOnFolder ? folder.Exact() : diskFolder);
+  MountEntry disk = top;
+  if (set.view && !FindDiskAt(diskFolder, &disk)) disk = {};
+  set.server.pidFd = ServerOf(disk);
   folder.Release();  // a descriptor in the mount would keep it busy
   // The name must still lead to the mount that was recognised (a name with
   // a mount on it cannot be renamed or replaced meanwhile).
@@ -729,8 +771,7 @@ int OpenDecryptedDisk(FileSystem& fileSystem, const std::string& volumePath,
   const bool started = StartServer(&opened.served, server.place.path, &server, io);
   opened.Release();
   if (!started) {
-    unlinkat(server.place.parent, server.place.name.c_str(), AT_REMOVEDIR);
-    ClosePlace(&server.place);
+    RemovePrivateDisk(&server.place);
     return kExitFailure;
   }
   // The server ends with this process, should it die before the destructor.

@@ -1,7 +1,11 @@
 // Who shows a volume's files, for a given machine and caller, and how the
 // mount table and the kernel's file system lists are read.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <tuple>
 
 #include "linux-mount/file_systems.h"
 #include "linux-mount/mount_table.h"
@@ -55,6 +59,34 @@ TEST(ChooseServerTest, EachFileSystemByTheWayTheMachineOffersIt) {
     EXPECT_NE(choice.reason.find(row.reasonHas), std::string::npos) << choice.reason;
     if (row.expected == ViewServer::kKernel) {
       EXPECT_TRUE(row.kernel->count(choice.kernelType));
+    }
+    // Only exfat-fuse run by root wants a block device; the others read the disk as a file.
+    EXPECT_EQ(choice.blockDevice, row.expected == ViewServer::kExfatFuse && row.root);
+  }
+}
+
+// What each mkfs tool writes into the memory image stays within the bound
+// that create checks against the free memory (the rest is holes), and the
+// bound for the largest volume (999999 MB) stays small.
+TEST(NewFileSystemMemoryTest, ToolsWriteNoMoreThanTheBoundAndTheLargestVolumeIsBounded) {
+  constexpr uint64_t kMiB = 1024 * 1024;
+  const std::tuple<NewFileSystem, const char*, uint64_t> rows[] = {
+      {NewFileSystem::kFat, "mkfs.fat", 256},
+      {NewFileSystem::kExfat, "mkfs.exfat", 64},
+      {NewFileSystem::kNtfs, "mkntfs", 128},
+      {NewFileSystem::kExt4, "mkfs.ext4", 64}};
+  for (const auto& [type, tool, largestMiB] : rows) {
+    EXPECT_LE(NewFileSystemMemory(type, 999999 * kMiB), largestMiB * kMiB) << tool;
+    for (const uint64_t size : {64 * kMiB, 10240 * kMiB}) {
+      std::string error;
+      const bool installed = ProgramInstalled(tool);  // the mount test names a missing tool
+      const int image = installed ? MakeFileSystemImage(type, size, &error) : -1;
+      EXPECT_EQ(image >= 0, installed) << error;
+      struct stat written = {};
+      if (image >= 0) fstat(image, &written);
+      EXPECT_LE(static_cast<uint64_t>(written.st_blocks) * 512, NewFileSystemMemory(type, size))
+          << tool << " " << size / kMiB << " MiB " << error;
+      if (image >= 0) close(image);
     }
   }
 }

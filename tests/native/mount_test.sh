@@ -6,15 +6,19 @@
 # a tree with non-ASCII names and a large file in, unmount, read it back
 # read-only, the file system's checker clean, nothing left mounted or
 # attached. Then fio's verified writes, the fsync-then-SIGKILL writer, the
-# faults of a mount, and what the mount trusts (planted attributes, FIFOs,
-# decoy mounts, links swapped into the path).
+# faults of a mount, what the mount trusts (planted attributes, FIFOs,
+# decoy mounts, links swapped into the path), and an ordinary user's mount.
 #   mount_test.sh CLI
 # Needs /dev/fuse; the table and most faults need root (loop devices).
 set -euo pipefail
 cli=$(realpath "$1")
 dir=$(realpath "$(mktemp -d)")
+# Private disks and folders already there (other tests'), which this test leaves alone.
+{ ls -d /run/velmorcrypt-disk-* /tmp/velmorcrypt-disk-*; findmnt -rn -o TARGET -t fuse.velmorcrypt; } >"$dir/before" 2>/dev/null || true
 cleanup() {
-  for m in $(findmnt -rn -o TARGET | grep -E "^$dir/|velmorcrypt-disk-" | sort -r); do umount -l "$m" 2>/dev/null || true; done
+  [ -z "${writer:-}" ] || kill -KILL "$writer" 2>/dev/null || true  # never left writing into the folder
+  for m in $(findmnt -rn -o TARGET | grep -E "^$dir/" | sort -r); do umount -l "$m" 2>/dev/null || true; done
+  left | while read -r kind m; do [ "$kind" = disk ] && umount -l "$m" || rmdir "$m"; done 2>/dev/null || true
   rm -rf "$dir"
 }
 trap cleanup EXIT
@@ -33,13 +37,27 @@ expect() { # expect CODE TEXT WHAT
   [ -z "$2" ] || grep -qF -- "$2" "$dir/out" "$dir/err" || fail "$3: no '$2'"
 }
 mounted() { mountpoint -q "$1"; }
-# Nothing of ours is left: no private disk, no loop device over one, nothing on the folder.
+# What this test's mounts left (not other tests' on the machine): private
+# disks whose server holds one of its files or died, their loop devices,
+# private folders that are no mount and were not there before.
+left() {
+  findmnt -rn -o TARGET,SOURCE -t fuse.velmorcrypt | grep " velmorcrypt:[0-9]*$" | while read -r target source; do
+    if [ -d "/proc/${source#*:}" ]; then find "/proc/${source#*:}/fd" -lname "$dir/*" 2>/dev/null | grep -q . || continue
+    elif grep -qxF "$target" "$dir/before"; then continue; fi
+    echo "disk $target" && losetup -l -n -O NAME,BACK-FILE | grep -F "$target/" | sed 's/^/loop /'
+  done
+  for d in /run/velmorcrypt-disk-* /tmp/velmorcrypt-disk-*; do
+    [ ! -d "$d" ] || mountpoint -q "$d" || grep -qxF "$d" "$dir/before" || echo "folder $d"
+  done
+}
 clean() {
-  ! findmnt -rn -o TARGET | grep -q "velmorcrypt-disk-" || fail "$1: a private disk stayed mounted"
-  ! losetup -l -n -O BACK-FILE | grep -q "velmorcrypt-disk-" || fail "$1: a loop device stayed attached"
+  [ -z "$(left)" ] || fail "$1: left behind: $(left | tr '\n' ' ')"
   ! mounted "$dir/m" || fail "$1: $dir/m stayed mounted"
 }
-server_pid() { getfattr --absolute-names --only-values -n user.velmorcrypt.pid "$(findmnt -rn -o TARGET -t fuse.velmorcrypt | grep velmorcrypt-disk- | head -1)"; }
+# The private disk under the view on FOLDER (through its loop device), and its server.
+disk_of() { local s; s=$(findmnt -n -o SOURCE "$1"); [[ $s != /dev/loop* ]] || s=$(losetup -n -O BACK-FILE "$s"); dirname "$s"; }
+server_pid() { findmnt -n -o SOURCE "$(disk_of "$1")" | sed -n 's/^velmorcrypt://p'; }
+view_pid() { pgrep -f -- "$(disk_of "$1")/volume /proc/self/fd/3"; }
 [ "$(id -u)" -eq 0 ] || { echo "mount_test.sh: skipped (the file systems' views need root and loop devices)"; exit 0; }
 mkdir -p "$dir/m" "$dir/tree/Übersicht/日本語"
 head -c 5000000 /dev/urandom >"$dir/tree/large.bin"
@@ -87,10 +105,11 @@ for row in "${rows[@]}"; do
     rm -rf "$dir/back"
   else
     diff -r "$dir/tree" "$dir/m/tree" || fail "$what: the files differ"
-    ! losetup -l -n -O RO | grep -q 0 || fail "$what: a loop device is not read-only"
+    loop=$(findmnt -n -o SOURCE "$dir/m")
+    [[ $loop != /dev/loop* ]] || [ "$(losetup -n -O RO "$loop" | tr -d ' ')" = 1 ] || fail "$what: the loop device is not read-only"
     if touch "$dir/m/new" 2>"$dir/err"; then fail "$what: a read-only view took a file"; fi
     grep -q "Read-only file system" "$dir/err" || fail "$what: no EROFS"
-    findmnt -rn -o OPTIONS -t fuse.velmorcrypt | grep -qE '(^|,)ro(,|$)' || fail "$what: the disk is not read-only"
+    findmnt -n -o OPTIONS "$(disk_of "$dir/m")" | grep -qE '(^|,)ro(,|$)' || fail "$what: the disk is not read-only"
   fi
   vm unmount "$dir/m"
   vm mount "$v" "$dir/m" "${header[@]}" --disk --read-only
@@ -126,13 +145,17 @@ vm unmount "$dir/m"
 echo "mount_test.sh: fio with verify=crc32c"
 
 # ---------------------------------------------------------------------------
-# A writer fsyncs file after file while the disk's server is killed
-# (SIGKILL): unmount cleans up, and a new mount has every confirmed file
-# whole and the checker clean. Three rounds.
+# A writer fsyncs file after file while the mount's server (the disk's, or
+# fuse2fs showing the files) is killed: unmount cleans up, and a new mount
+# has every confirmed file whole and the checker clean (fuse2fs keeps no
+# journal: e2fsck first repairs what the file it was making left).
+# round | mount option | server killed | repair
 vm create "$dir/kill.vmv" --size 32 --filesystem ext4
-for round in 1 2 3; do
-  vm mount "$dir/kill.vmv" "$dir/m"
+for row in "1||server_pid|" "2||server_pid|" "3|--fuse|view_pid|repair"; do
+  IFS='|' read -r round option killed repair <<<"$row"
+  vm mount "$dir/kill.vmv" "$dir/m" $option
   expect 0 "mounted" "kill round $round: mount"
+  rm -f "$dir/m"/r*  # the earlier rounds' files, checked already: room for this round's
   python3 -c '
 import os, sys
 folder, log, round = sys.argv[1], sys.argv[2], sys.argv[3]
@@ -147,7 +170,8 @@ for i in range(100000):
   writer=$!
   for _ in $(seq 100); do [ -s "$dir/confirmed$round" ] && break; sleep 0.05; done
   sleep 0.3
-  kill -KILL "$(server_pid)"
+  victim=$($killed "$dir/m") && [ -n "$victim" ] || fail "kill round $round: no server found to kill"
+  kill -KILL "$victim"
   sleep 0.5
   kill -KILL $writer 2>/dev/null || true
   wait $writer 2>/dev/null || true
@@ -160,6 +184,11 @@ for i in range(100000):
       fail "kill round $round: confirmed file $i is not whole"
   done <"$dir/confirmed$round"
   vm unmount "$dir/m"
+  if [ -n "$repair" ]; then
+    vm mount "$dir/kill.vmv" "$dir/m" --disk
+    e2fsck -fy "$dir/m/volume" >"$dir/err" 2>&1 || [ $? -eq 1 ] || fail "kill round $round: e2fsck could not repair"
+    vm unmount "$dir/m"
+  fi
   vm mount "$dir/kill.vmv" "$dir/m" --disk --read-only
   e2fsck -fn "$dir/m/volume" >"$dir/err" 2>&1 || fail "kill round $round: e2fsck found faults"
   vm unmount "$dir/m"
@@ -239,7 +268,17 @@ rm "$dir/m/filler"
 vm unmount "$dir/m"
 expect 0 "" "unmount once the files are free"
 clean "the busy unmount"
-echo "mount_test.sh: faults of the folder, the volume, the disk and the file system"
+# A view server that fails (a stand-in fuse2fs first on the PATH) leaves
+# nothing, its private folder included. stand-in's script | message
+mkdir "$dir/shim"
+for row in "exit 1|fuse2fs could not show the volume's files" "exit 0|fuse2fs did not mount on"; do
+  IFS='|' read -r script message <<<"$row"
+  printf '#!/bin/sh\n%s\n' "$script" >"$dir/shim/fuse2fs" && chmod +x "$dir/shim/fuse2fs"
+  PATH=$dir/shim:$PATH vm mount "$v" "$dir/m" --fuse
+  expect 1 "$message" "a view server that does '$script'"
+  clean "a view server that does '$script'"
+done
+echo "mount_test.sh: faults of the folder, the volume, the disk, the file system and its server"
 
 # SIGTERM to mount and to unmount at every moment: all or nothing.
 for delay in 0 0.02 0.05 0.1 0.2 0.3 0.5 0.8; do
@@ -317,3 +356,31 @@ mounted "$dir/b/m" && fail "a path swapped while the password was typed moved th
 mounted "$dir/a.held/m" || fail "the held folder was not mounted"
 vm unmount "$dir/a.held/m"
 echo "mount_test.sh: planted attributes, FIFOs, decoys and swapped links"
+
+# ---------------------------------------------------------------------------
+# An ordinary user's mount (the user "nobody"), where /dev/fuse lets users
+# in: the files through fuse2fs, a planted attribute with a FIFO, root's
+# decoy named like the user's disk, and the unmount as that user.
+if [ "$(stat -c %a /dev/fuse | cut -c3)" != 6 ]; then
+  echo "mount_test.sh: skipped an ordinary user's mount (/dev/fuse is open to root alone here)"
+  exit 0
+fi
+u=$dir/user
+mkdir -p "$u/m" "$u/planted" "$dir/decoy2" && cp "$dir/ext4.vmv" "$u/v.vmv" && mkfifo "$u/planted/volume"
+chown -R nobody:nogroup "$u" && chmod 755 "$dir"
+export cli && export -f vm expect fail
+as_user() { setpriv --reuid=nobody --regid=nogroup --clear-groups env -u XDG_RUNTIME_DIR dir="$u" bash -c "set -eu; $1"; }
+as_user 'vm mount "$dir/v.vmv" "$dir/m"; expect 0 "served by fuse2fs" "the user: mount"
+  diff -r "$dir/../tree" "$dir/m/tree" || fail "the user: other files"
+  setfattr -n user.velmorcrypt.pid -v 1 "$dir/planted"; code=0
+  timeout 10 "$cli" unmount "$dir/planted" 2>"$dir/err" || code=$?
+  expect 1 "no velmorcrypt volume is mounted" "the user: a planted attribute and FIFO"' || fail "the user's mount"
+# Root's decoy, open to the user, carries the name of the user's disk, as the user's view does.
+gocryptfs -q -allow_other -passfile "$dir/decoy-password" -fsname "$(findmnt -n -o SOURCE "$u/m")" \
+  "$dir/cipher" "$dir/decoy2" >/dev/null 2>&1
+as_user 'vm unmount "$dir/../decoy2"; expect 1 "no velmorcrypt volume of yours" "the user: root'"'"'s decoy"
+  vm unmount "$dir/m"; expect 0 "" "the user: unmount"' || fail "the user's unmount"
+mounted "$dir/decoy2" || fail "a user's unmount took root's decoy"
+fusermount3 -u "$dir/decoy2"
+clean "an ordinary user's mount"
+echo "mount_test.sh: an ordinary user's mount, unmount, planted attribute and decoy"
