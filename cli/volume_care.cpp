@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include <algorithm>
 #include <memory>
 
 #include "crypto/sectors.h"
@@ -75,7 +76,7 @@ Outcome ExportVolume(FileSystem& fileSystem, const ExportInput& input,
     return fail("The body of " + input.volumePath +
                 " is no whole number of sectors; 'velmorcrypt-cli check' tells more.");
   }
-  std::unique_ptr<File> volume = fileSystem.Open(input.volumePath, OpenMode::kRead);
+  std::unique_ptr<File> volume = fileSystem.Open(input.volumePath, OpenMode::kReadStreaming);
   FileState before;
   if (!volume || !volume->State(&before)) return fail("Error reading Velmorcrypt volume.");
   if (!volume->TryLock(false)) {
@@ -100,7 +101,7 @@ Outcome ExportVolume(FileSystem& fileSystem, const ExportInput& input,
   const std::string removed = " " + input.imagePath + " was removed.";
   StreamRun run;
   run.sectorCount = info.bodySize / kSectorSize;
-  run.threads = EncryptionThreadCount(info.algorithm);
+  run.threads = std::max(EncryptionThreadCount(info.algorithm), kReadingFillThreads);
   File& source = *volume;
   const BodyCipher& keys = cipher.cipher;
   const ChunkFill fill = [&source, &keys](uint8_t* chunk, uint64_t first, uint32_t sectors) {
@@ -145,7 +146,7 @@ Outcome ImportImage(FileSystem& fileSystem, ImportInput& input, const StreamProg
       (!volume.headerPath.empty() && fileSystem.SameFile(input.imagePath, volume.headerPath))) {
     return fail("The new volume cannot be written over the image.");
   }
-  std::unique_ptr<File> image = fileSystem.Open(input.imagePath, OpenMode::kRead);
+  std::unique_ptr<File> image = fileSystem.Open(input.imagePath, OpenMode::kReadStreaming);
   FileState before;
   if (!image || !image->State(&before)) return fail("Error opening " + input.imagePath + ".");
   const uint64_t size = before.size;

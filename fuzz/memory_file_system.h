@@ -45,7 +45,7 @@ class MemoryFileSystem : public FileSystem {
       return nullptr;
     }
     ++openHandles_[path];
-    const bool writable = mode != OpenMode::kRead && mode != OpenMode::kReadNoFollow;
+    const bool writable = !ReadsOnly(mode);
     return std::make_unique<MemoryFile>(this, path, &found->second, writable);
   }
 

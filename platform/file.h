@@ -66,7 +66,16 @@ enum class OpenMode {
                        // a dangling symbolic link too
   kReadNoFollow,       // existing file, read only, never through a symbolic link
   kReadWriteNoFollow,  // existing file, read and write, never through a symbolic link
+  kReadStreaming,      // existing file, read only, read once in large pieces: where the
+                       // system allows, a read of whole pages into page-aligned memory
+                       // goes straight into the caller's memory, past the system's cache
 };
+
+// Whether a file opened this way is only read.
+constexpr bool ReadsOnly(OpenMode mode) {
+  return mode == OpenMode::kRead || mode == OpenMode::kReadNoFollow ||
+         mode == OpenMode::kReadStreaming;
+}
 
 class FileSystem {
  public:

@@ -1,6 +1,7 @@
 // The file interface over POSIX descriptors (the native build).
 #include <errno.h>
 #include <fcntl.h>
+#include <stdint.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
@@ -11,17 +12,32 @@
 
 namespace {
 
+// Reads past the page cache take whole pages into page-aligned memory.
+constexpr uint64_t kDirectAlignment = 4096;
+
 class PosixFile final : public File {
  public:
-  explicit PosixFile(int fd) : fd_(fd) {}
-  ~PosixFile() override { close(fd_); }
+  // `directFd`, where not -1, is the same file opened for direct I/O.
+  explicit PosixFile(int fd, int directFd = -1) : fd_(fd), directFd_(directFd) {}
+  ~PosixFile() override {
+    close(fd_);
+    if (directFd_ >= 0) close(directFd_);
+  }
   PosixFile(const PosixFile&) = delete;
   PosixFile& operator=(const PosixFile&) = delete;
 
   bool ReadAt(uint64_t offset, void* data, uint32_t size) override {
     auto* bytes = static_cast<uint8_t*>(data);
     while (size > 0) {
-      const ssize_t got = pread(fd_, bytes, size, static_cast<off_t>(offset));
+      const bool direct = directFd_ >= 0 && offset % kDirectAlignment == 0 &&
+                          size % kDirectAlignment == 0 &&
+                          reinterpret_cast<uintptr_t>(bytes) % kDirectAlignment == 0;
+      const ssize_t got = pread(direct ? directFd_ : fd_, bytes, size, static_cast<off_t>(offset));
+      if (got < 0 && direct && errno == EINVAL) {  // the file system takes no direct reads
+        close(directFd_);
+        directFd_ = -1;
+        continue;
+      }
       if (got < 0 && errno == EINTR) continue;
       if (got <= 0) return false;
       bytes += got;
@@ -91,6 +107,7 @@ class PosixFile final : public File {
 
  private:
   int fd_;
+  int directFd_;
 };
 
 // Flushes the folder that holds `path`, so that a name just created or
@@ -119,6 +136,7 @@ class PosixFileSystem final : public FileSystem {
     const bool create = mode == OpenMode::kCreateReadWrite || mode == OpenMode::kCreateExclusive;
     switch (mode) {
       case OpenMode::kRead:
+      case OpenMode::kReadStreaming:
         flags |= O_RDONLY;
         break;
       case OpenMode::kReadNoFollow:
@@ -159,7 +177,15 @@ class PosixFileSystem final : public FileSystem {
       unlink(path.c_str());
       return nullptr;
     }
-    return std::make_unique<PosixFile>(fd);
+    int directFd = -1;
+    if (mode == OpenMode::kReadStreaming) {
+      // The same file again, through the descriptor (never the name, which
+      // may have changed meanwhile).
+      directFd =
+          OpenRetrying("/proc/self/fd/" + std::to_string(fd), O_RDONLY | O_DIRECT | O_CLOEXEC);
+      posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    }
+    return std::make_unique<PosixFile>(fd, directFd);
   }
 
   bool Remove(const std::string& path) override {

@@ -109,6 +109,10 @@ class Win32FileSystem final : public FileSystem {
       case OpenMode::kRead:
         access = GENERIC_READ;
         break;
+      case OpenMode::kReadStreaming:
+        access = GENERIC_READ;
+        flags |= FILE_FLAG_SEQUENTIAL_SCAN;
+        break;
       case OpenMode::kReadNoFollow:
         access = GENERIC_READ;
         flags |= FILE_FLAG_OPEN_REPARSE_POINT;

@@ -23,6 +23,13 @@ constexpr uint32_t kChunkBytes = kChunkMegabytes * kMegabyteBytes;
 // chunks wait in memory to be written.
 constexpr uint32_t kWritebackLagChunks = 8;
 
+// Chunks are page-aligned, so that a source opened for streaming reads
+// straight into them, past the system's cache.
+struct alignas(4096) Page {
+  uint8_t bytes[4096];
+};
+constexpr uint32_t kPagesPerChunk = kChunkBytes / sizeof(Page);
+
 class ChunkRing {
  public:
   ChunkRing(const StreamRun& run, const ChunkFill& fill)
@@ -32,7 +39,7 @@ class ChunkRing {
         // Every thread can hold a chunk while the writer writes another and
         // one more waits ready.
         slots_(std::min(run.threads + 2, chunkCount_)),
-        buffers_(new (std::nothrow) uint8_t[size_t{slots_} * kChunkBytes]),
+        buffers_(new (std::nothrow) Page[size_t{slots_} * kPagesPerChunk]),
         ready_(slots_, 0) {}
   ChunkRing(const ChunkRing&) = delete;
   ChunkRing& operator=(const ChunkRing&) = delete;
@@ -87,13 +94,13 @@ class ChunkRing {
  private:
   static constexpr uint32_t kFailed = UINT32_MAX;
 
-  uint8_t* Slot(uint32_t chunk) { return buffers_.get() + size_t{chunk % slots_} * kChunkBytes; }
+  uint8_t* Slot(uint32_t chunk) { return buffers_[size_t{chunk % slots_} * kPagesPerChunk].bytes; }
 
   const StreamRun& run_;
   const ChunkFill& fill_;
   const uint32_t chunkCount_;
   const uint32_t slots_;
-  std::unique_ptr<uint8_t[]> buffers_;
+  std::unique_ptr<Page[]> buffers_;
   std::mutex mutex_;
   std::condition_variable changed_;
   uint32_t nextChunk_ = 0;

@@ -2,9 +2,10 @@
 // threads fill a ring of 4 MiB chunks (encrypted zeros for a new body, an
 // image's sectors encrypted, a volume's sectors decrypted) while the calling
 // thread writes the chunks in order, one megabyte per write, and starts each
-// chunk's writeback at once. The disk does not wait for the cipher, and the
-// memory used is the same whatever the run's length. Creation, resizing,
-// export and import write through it.
+// chunk's writeback at once. The chunks are page-aligned, so that a source
+// opened with OpenMode::kReadStreaming reads straight into them. The disk does not wait for the
+// cipher, and the memory used is the same whatever the run's length. Creation, resizing, export and
+// import write through it.
 #pragma once
 #include <stdint.h>
 
@@ -21,6 +22,10 @@ using ChunkFill = std::function<bool(uint8_t* chunk, uint64_t first, uint32_t se
 // Called with (0, N) when the run starts and then once per megabyte
 // written, with the megabytes done so far and the total N (rounded up).
 using StreamProgress = std::function<void(uint32_t done, uint32_t total)>;
+
+// Filling threads at least, where `fill` reads a file: one chunk's read is
+// under way while another is ciphered.
+constexpr uint32_t kReadingFillThreads = 2;
 
 struct StreamRun {
   uint64_t firstSector = 0;  // the number of the run's first sector, given to `fill`

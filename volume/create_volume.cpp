@@ -79,6 +79,7 @@ StreamResult WriteBody(File& file, const BodyCipher& cipher, const CreateVolumeI
   StreamRun run;
   run.sectorCount = uint64_t{input.sizeMb} * kSectorsPerMegabyte;
   run.threads = EncryptionThreadCount(cipher.algorithm);
+  if (input.plaintext) run.threads = std::max(run.threads, kReadingFillThreads);
   const ChunkFill fill = [&](uint8_t* chunk, uint64_t first, uint32_t sectors) {
     if (input.plaintext) {
       if (!input.plaintext(chunk, first, sectors)) return false;

@@ -387,7 +387,7 @@ class MemoryFileSystem : public FileSystem {
   std::vector<std::string> log;
 
   std::unique_ptr<File> Open(const std::string& path, OpenMode mode) override {
-    const bool reading = mode == OpenMode::kRead || mode == OpenMode::kReadNoFollow;
+    const bool reading = ReadsOnly(mode);
     log.push_back("open " + path + (reading ? " r" : " rw"));
     const auto entry = files.find(path);
     if (entry == files.end() || (!reading && mode != OpenMode::kReadWrite)) return nullptr;

@@ -114,7 +114,7 @@ class FaultyFileSystem : public FileSystem {
 
   std::unique_ptr<File> Open(const std::string& path, OpenMode mode) override {
     if (path == failOpen) return nullptr;
-    if (path == readOnly && mode != OpenMode::kRead && mode != OpenMode::kReadNoFollow) {
+    if (path == readOnly && !ReadsOnly(mode)) {
       return nullptr;
     }
     std::unique_ptr<File> file = SystemFileSystem().Open(path, mode);

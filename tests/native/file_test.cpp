@@ -145,6 +145,47 @@ TEST_F(SystemFileTest, OpenModes) {
   EXPECT_EQ(size, 0u);
 }
 
+// A streaming reader reads whole aligned pages past the cache and anything
+// else through it; both give the file's bytes, including the short tail of
+// the file and bytes written a moment ago that are still only in the cache.
+TEST_F(SystemFileTest, StreamingReadsGiveTheFilesBytes) {
+  const std::string path = folder.File("stream.bin");
+  constexpr uint32_t kPage = 4096;
+  std::vector<uint8_t> bytes(3 * kPage + 100);
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7 + i / 4096);
+  std::unique_ptr<File> writer = fileSystem.Open(path, OpenMode::kCreateReadWrite);
+  ASSERT_TRUE(writer);
+  ASSERT_TRUE(writer->WriteAt(0, bytes.data(), static_cast<uint32_t>(bytes.size())));
+  writer.reset();
+
+  std::unique_ptr<File> reader = fileSystem.Open(path, OpenMode::kReadStreaming);
+  ASSERT_TRUE(reader);
+  EXPECT_FALSE(reader->WriteAt(0, "x", 1));
+  struct alignas(kPage) Pages {
+    uint8_t bytes[5 * kPage];
+  };
+  auto buffer = std::make_unique<Pages>();
+  const struct {
+    uint64_t offset;
+    uint32_t size;
+    uint32_t bufferOffset;  // 0: the buffer is page-aligned
+    bool read;
+  } rows[] = {
+      {0, 2 * kPage, 0, true},  {kPage, kPage, 0, true},       {kPage, kPage, 8, true},
+      {100, kPage, 0, true},    {0, 3 * kPage + 100, 0, true}, {2 * kPage, kPage + 100, 0, true},
+      {0, 4 * kPage, 0, false}, {3 * kPage, kPage, 0, false},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(testing::Message() << row.offset << "+" << row.size << " at " << row.bufferOffset);
+    uint8_t* into = buffer->bytes + row.bufferOffset;
+    memset(into, 0xEE, row.size);
+    ASSERT_EQ(reader->ReadAt(row.offset, into, row.size), row.read);
+    if (row.read) {
+      EXPECT_EQ(memcmp(into, bytes.data() + row.offset, row.size), 0);
+    }
+  }
+}
+
 TEST_F(SystemFileTest, FoldersAreNotFiles) {
   EXPECT_FALSE(fileSystem.Open(folder.Folder(), OpenMode::kRead));
   EXPECT_FALSE(fileSystem.Open(folder.Folder(), OpenMode::kReadWrite));

@@ -215,6 +215,12 @@ code=0
 printf 'wrong\n' | "$cli" mount "$v" "$dir/m" --password-stdin 2>"$dir/err" || code=$?
 expect 1 "Error decrypting header information with the supplied password." "a wrong password"
 clean "a wrong password"
+head -c 1045 /dev/zero >"$dir/long.ehb"
+vm mount "$dir/ntfs.vmv" "$dir/m" --header "$dir/long.ehb"
+expect 1 "Error reading external header block." "a header block that does not fit"
+vm mount "$dir/missing.vmv" "$dir/m"
+expect 1 "Error opening Velmorcrypt volume." "a missing volume"
+clean "a missing volume"
 vm create "$dir/none.vmv" --size 4 --filesystem none
 vm mount "$dir/none.vmv" "$dir/m"
 expect 0 "holds no file system" "a volume without a file system"
@@ -279,6 +285,42 @@ for row in "exit 1|fuse2fs could not show the volume's files" "exit 0|fuse2fs di
   clean "a view server that does '$script'"
 done
 echo "mount_test.sh: faults of the folder, the volume, the disk, the file system and its server"
+
+# The volume file under the disk: cut short while mounted (what is gone
+# reads and writes as EIO, what is left stays readable, the file never grows
+# back), on a host disk that fills up and then turns read-only (a small ext4
+# of its own on a loop device; earlier writes stay readable, the header is
+# never written).
+vm create "$dir/cut.vmv" --size 8 --filesystem none
+vm mount "$dir/cut.vmv" "$dir/m" --disk
+printf 'patched' | dd of="$dir/m/volume" bs=1 seek=1000 conv=notrunc,fsync 2>/dev/null
+truncate -s 4194304 "$dir/cut.vmv"
+if dd if="$dir/m/volume" of=/dev/null bs=4096 skip=1536 count=1 iflag=direct 2>"$dir/err"; then fail "a read of a cut-off part"; fi
+grep -q "Input/output error" "$dir/err" || fail "a cut-off read did not fail with EIO"
+if dd if=/dev/zero of="$dir/m/volume" bs=4096 count=1 conv=notrunc 2>"$dir/err"; then fail "a write to a cut-short volume file"; fi
+[ "$(dd if="$dir/m/volume" bs=1 skip=1000 count=7 iflag=direct 2>/dev/null)" = patched ] || fail "written data lost after the cut"
+vm unmount "$dir/m"
+[ "$(stat -c %s "$dir/cut.vmv")" -eq 4194304 ] || fail "the cut-short volume file grew back"
+truncate -s 24M "$dir/small.img" && mkfs.ext4 -q "$dir/small.img" && mkdir "$dir/small"
+mount -o loop,errors=remount-ro "$dir/small.img" "$dir/small"
+sv=$dir/small/v.vmv
+vm create "$sv" --size 8 --filesystem none
+sum=$(tail -c 1044 "$sv" | md5sum)
+fallocate -p -o 4194304 -l 1048576 "$sv"  # a hole in the body that needs room again
+head -c 30M /dev/zero >"$dir/small/filler" 2>/dev/null || true
+vm mount "$sv" "$dir/m" --disk
+printf 'kept' | dd of="$dir/m/volume" bs=1 seek=100 conv=notrunc,fsync 2>/dev/null || fail "a write where the file has room"
+if dd if=/dev/urandom of="$dir/m/volume" bs=65536 count=16 seek=64 conv=notrunc,fsync 2>"$dir/err"; then fail "a write to a full disk"; fi
+grep -q "No space left on device" "$dir/err" || fail "a write to a full disk did not fail with ENOSPC"
+echo 1 >"/sys/fs/ext4/$(basename "$(findmnt -no SOURCE "$dir/small")")/trigger_fs_error"
+if printf 'late' | dd of="$dir/m/volume" bs=1 seek=200 conv=notrunc,fsync 2>"$dir/err"; then fail "a write to a read-only disk"; fi
+grep -q "Read-only file system" "$dir/err" || fail "a write to a read-only disk did not fail with EROFS"
+[ "$(dd if="$dir/m/volume" bs=1 skip=100 count=4 2>/dev/null)" = kept ] || fail "data lost on a failing disk"
+vm unmount "$dir/m"
+[ "$(tail -c 1044 "$sv" | md5sum)" = "$sum" ] || fail "the header was written on a failing disk"
+umount "$dir/small"
+clean "the failing disks"
+echo "mount_test.sh: a volume file cut short, a host disk full and turned read-only"
 
 # SIGTERM to mount and to unmount at every moment: all or nothing.
 for delay in 0 0.02 0.05 0.1 0.2 0.3 0.5 0.8; do
