@@ -2,27 +2,19 @@
 // decrypted disk is served privately (OpenDecryptedDisk) and Debian's tools
 // run on it, each in a process group of its own, so that a Ctrl+C at the
 // terminal never cuts a tool short in the middle of its writes.
-#include <errno.h>
 #include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/mman.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "linux-mount/file_systems.h"
 #include "linux-mount/mount.h"
 #include "linux-mount/programs.h"
 
-extern char** environ;
-
 namespace {
 
 constexpr int kMountTableRetries = 3;
 
-struct ToolRun {
-  bool started = false;
-  int status = -1;     // the exit code; -1 when it did not exit by itself
+struct ToolRun : ProgramRun {
   std::string output;  // what it wrote on its standard output and error
 };
 
@@ -36,43 +28,13 @@ ToolRun RunTool(const std::vector<std::string>& arguments) {
     if (output >= 0) close(output);
     return run;
   }
-  std::vector<std::string> copies = arguments;
-  std::vector<char*> argv;
-  for (std::string& argument : copies) argv.push_back(argument.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, output, 1);
-  posix_spawn_file_actions_adddup2(&actions, output, 2);
-  posix_spawnattr_t attributes;
-  posix_spawnattr_init(&attributes);
-  sigset_t none, defaults;
-  sigemptyset(&none);
-  sigemptyset(&defaults);
-  for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaddset(&defaults, signal);
-  posix_spawnattr_setsigmask(&attributes, &none);
-  posix_spawnattr_setsigdefault(&attributes, &defaults);
-  posix_spawnattr_setpgroup(&attributes, 0);
-  posix_spawnattr_setflags(&attributes,
-                           POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETPGROUP);
-  pid_t child;
-  run.started =
-      posix_spawn(&child, program.c_str(), &actions, &attributes, argv.data(), environ) == 0;
-  posix_spawn_file_actions_destroy(&actions);
-  posix_spawnattr_destroy(&attributes);
-  if (run.started) {
-    int status = 0;
-    while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    char buffer[4096];
-    ssize_t got;
-    off_t at = 0;
-    while ((got = pread(output, buffer, sizeof buffer, at)) > 0) {
-      run.output.append(buffer, static_cast<size_t>(got));
-      at += got;
-    }
+  static_cast<ProgramRun&>(run) = RunProgram(program, arguments, {{output, 1}, {output, 2}}, true);
+  char buffer[4096];
+  ssize_t got;
+  off_t at = 0;
+  while ((got = pread(output, buffer, sizeof buffer, at)) > 0) {
+    run.output.append(buffer, static_cast<size_t>(got));
+    at += got;
   }
   close(output);
   return run;

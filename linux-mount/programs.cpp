@@ -26,7 +26,7 @@ std::string FindProgram(const char* program) {
 }
 
 ProgramRun RunProgram(const std::string& program, const std::vector<std::string>& arguments,
-                      const std::vector<std::pair<int, int>>& descriptors) {
+                      const std::vector<std::pair<int, int>>& descriptors, bool ownProcessGroup) {
   std::vector<std::string> copies = arguments;
   std::vector<char*> argv;
   for (std::string& argument : copies) argv.push_back(argument.data());
@@ -46,7 +46,12 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
   for (int signal : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) sigaddset(&defaults, signal);
   posix_spawnattr_setsigmask(&attributes, &none);
   posix_spawnattr_setsigdefault(&attributes, &defaults);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+  short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+  if (ownProcessGroup) {
+    posix_spawnattr_setpgroup(&attributes, 0);
+    flags |= POSIX_SPAWN_SETPGROUP;
+  }
+  posix_spawnattr_setflags(&attributes, flags);
   ProgramRun run;
   pid_t child;
   run.started =
@@ -57,6 +62,7 @@ ProgramRun RunProgram(const std::string& program, const std::vector<std::string>
   int status = 0;
   while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
   }
-  run.succeeded = WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  run.succeeded = run.status == 0;
   return run;
 }

@@ -48,6 +48,17 @@ Volume MakeVolume(const TempFolder& folder, const std::string& name, bool extern
   return volume;
 }
 
+// What imports `image` into `volume` with the test's password.
+ImportInput ImportOf(const std::string& image, const Volume& volume, int algorithm) {
+  ImportInput input;
+  input.imagePath = image;
+  input.volume.volumePath = volume.path;
+  input.volume.headerPath = volume.header;
+  input.volume.password = input.volume.confirmation = kPassword;
+  input.volume.algorithm = algorithm;
+  return input;
+}
+
 ResizeOutcome Resize(FileSystem& files, const Volume& volume, uint32_t sizeMb,
                      const std::atomic<bool>* cancel = nullptr, const StreamProgress& shown = {}) {
   ResizeVolumeInput input = {volume.path, volume.header, kPassword, sizeMb};
@@ -304,12 +315,9 @@ TEST(ExportImportTest, RoundTripInBothPlacements) {
     std::mt19937 random(7);
     for (uint8_t& byte : image) byte = static_cast<uint8_t>(random());
     WriteWholeFile(folder.File("in.img"), image);
-    ImportInput input;
-    input.imagePath = folder.File("in.img");
-    input.volume.volumePath = folder.File("v.vmv");
-    input.volume.headerPath = external ? folder.File("v.ehb") : "";
-    input.volume.password = input.volume.confirmation = kPassword;
-    input.volume.algorithm = external ? kBlowfish128 : kAes256;
+    ImportInput input = ImportOf(folder.File("in.img"),
+                                 {folder.File("v.vmv"), external ? folder.File("v.ehb") : ""},
+                                 external ? kBlowfish128 : kAes256);
     ASSERT_TRUE(ImportImage(SystemFileSystem(), input).success);
     const Outcome exported = ExportVolume(
         SystemFileSystem(),
@@ -330,11 +338,7 @@ TEST(ExportImportTest, FailuresLeaveNothingBehind) {
   const Files before = FilesIn(folder.Folder());
   const ExportInput exportInput = {volume.path, "", folder.File("out.img"), kPassword};
   const auto import = [&](FileSystem& files, const StreamProgress& progress) {
-    ImportInput input;
-    input.imagePath = folder.File("in.img");
-    input.volume.volumePath = folder.File("new.vmv");
-    input.volume.password = input.volume.confirmation = kPassword;
-    input.volume.algorithm = kAes128;
+    ImportInput input = ImportOf(folder.File("in.img"), {folder.File("new.vmv"), ""}, kAes128);
     return ImportImage(files, input, progress);
   };
   int runs = 0;
@@ -388,11 +392,7 @@ TEST(ExportImportTest, ImagesThatAreNoDiskAreRefused) {
   for (const auto& row : kRows) {
     WriteWholeFile(folder.File("in.img"), {});
     std::filesystem::resize_file(folder.File("in.img"), row.size);
-    ImportInput input;
-    input.imagePath = folder.File("in.img");
-    input.volume.volumePath = folder.File("v.vmv");
-    input.volume.password = input.volume.confirmation = kPassword;
-    input.volume.algorithm = kAes128;
+    ImportInput input = ImportOf(folder.File("in.img"), {folder.File("v.vmv"), ""}, kAes128);
     EXPECT_NE(ImportImage(SystemFileSystem(), input).message.find(row.said), std::string::npos);
     EXPECT_EQ(folder.Names(), std::vector<std::string>{"in.img"});
   }
