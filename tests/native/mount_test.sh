@@ -128,20 +128,16 @@ fio_run() { # fio_run FILE SIZE [--verify_only]; fio keeps its verify state in t
     --rw=randwrite --bsrange=1000-70000 --bs_unaligned=1 --ioengine=psync --verify=crc32c \
     --do_verify=1 --group_reporting "${@:3}" >"$dir/err" 2>&1)
 }
-vm create "$dir/fio.vmv" --size 48 --filesystem ext4
-vm mount "$dir/fio.vmv" "$dir/m" --disk
-fio_run "$dir/m/volume" 6M || fail "fio on the disk"
-vm unmount "$dir/m"
-vm mount "$dir/fio.vmv" "$dir/m" --disk
-fio_run "$dir/m/volume" 6M --verify_only || fail "fio's verify of the disk from a new mount"
-vm unmount "$dir/m"
-vm create "$dir/fio.vmv" --size 48 --filesystem ext4 --force
-vm mount "$dir/fio.vmv" "$dir/m"
-fio_run "$dir/m/big.bin" 8M || fail "fio on a file in the folder"
-vm unmount "$dir/m"
-vm mount "$dir/fio.vmv" "$dir/m"
-fio_run "$dir/m/big.bin" 8M --verify_only || fail "fio's verify of the folder's file from a new mount"
-vm unmount "$dir/m"
+# mount option | file under the mount | size per job
+for row in "--disk|volume|6M" "|big.bin|8M"; do
+  IFS='|' read -r option file size <<<"$row"
+  vm create "$dir/fio.vmv" --size 48 --filesystem ext4 --force
+  for verify in "" --verify_only; do
+    vm mount "$dir/fio.vmv" "$dir/m" $option
+    fio_run "$dir/m/$file" "$size" $verify || fail "fio ${verify:+verify }on $file${verify:+ from a new mount}"
+    vm unmount "$dir/m"
+  done
+done
 echo "mount_test.sh: fio with verify=crc32c"
 
 # ---------------------------------------------------------------------------
