@@ -3,9 +3,9 @@
 // image's sectors encrypted, a volume's sectors decrypted) while the calling
 // thread writes the chunks in order, one megabyte per write, and starts each
 // chunk's writeback at once. The chunks are page-aligned, so that a source
-// opened with OpenMode::kReadStreaming reads straight into them. The disk does not wait for the
-// cipher, and the memory used is the same whatever the run's length. Creation, resizing, export and
-// import write through it.
+// opened with OpenMode::kReadStreaming reads straight into them. The disk
+// does not wait for the cipher, and the memory used is the same whatever the
+// run's length. Creation, resizing, export and import write through it.
 #pragma once
 #include <stdint.h>
 
