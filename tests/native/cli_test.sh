@@ -19,19 +19,7 @@ run() {
   tr -d '\r' <"$dir/err.raw" >"$dir/err"
 }
 
-fail() {
-  echo "FAILED: $1" >&2
-  echo "--- stdout:" >&2
-  cat "$dir/out" >&2
-  echo "--- stderr:" >&2
-  cat "$dir/err" >&2
-  exit 1
-}
-
-expect() {  # expect CODE TEXT-ON-STDOUT-OR-STDERR WHAT
-  [ "$code" -eq "$1" ] || fail "$3: exit code $code, wanted $1"
-  grep -qF "$2" "$dir/out" "$dir/err" || fail "$3: no '$2'"
-}
+. "$(dirname "$0")/tool_test_support.sh"
 
 run 'secret\nsecret\n' "$@" "$cli" create "$dir/v.vmv" --size 2 --filesystem none --algorithm blowfish-128 --password-stdin
 expect 0 "Velmorcrypt volume successfully created." "create"

@@ -22,20 +22,7 @@ cleanup() {
   rm -rf "$dir"
 }
 trap cleanup EXIT
-fail() {
-  echo "FAILED: $1" >&2
-  [ -f "$dir/err" ] && { echo "--- stderr:" >&2; cat "$dir/err" >&2; }
-  exit 1
-}
-# vm ARGS...: the tool with the password "pw"; exit code in $code, output in $dir/out, $dir/err.
-vm() {
-  code=0
-  printf 'pw\npw\n' | timeout 180 "$cli" "$@" --password-stdin >"$dir/out" 2>"$dir/err" || code=$?
-}
-expect() { # expect CODE TEXT WHAT
-  [ "$code" -eq "$1" ] || fail "$3: exit code $code, wanted $1"
-  [ -z "$2" ] || grep -qF -- "$2" "$dir/out" "$dir/err" || fail "$3: no '$2'"
-}
+. "$(dirname "$0")/tool_test_support.sh"
 mounted() { mountpoint -q "$1"; }
 # What this test's mounts left (not other tests' on the machine): private
 # disks whose server holds one of its files or died, their loop devices,
