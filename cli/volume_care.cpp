@@ -27,24 +27,6 @@ struct Cipher {
   ~Cipher() { BodyCipherWipe(&cipher); }
 };
 
-// A file made by the command, removed again unless it keeps it.
-class MadeFile {
- public:
-  MadeFile(FileSystem& fileSystem, std::string path)
-      : fileSystem_(fileSystem), path_(std::move(path)) {}
-  MadeFile(const MadeFile&) = delete;
-  MadeFile& operator=(const MadeFile&) = delete;
-  ~MadeFile() {
-    if (!kept_) fileSystem_.Remove(path_);
-  }
-  void Keep() { kept_ = true; }
-
- private:
-  FileSystem& fileSystem_;
-  std::string path_;
-  bool kept_ = false;
-};
-
 }  // namespace
 
 Outcome ExportVolume(FileSystem& fileSystem, const ExportInput& input,
@@ -89,15 +71,12 @@ Outcome ExportVolume(FileSystem& fileSystem, const ExportInput& input,
                 Megabytes(info.bodySize) + " are needed, " + Megabytes(freeBytes) +
                 " are free. Nothing was written.");
   }
-  // Declared before the image's handle, so that the image is closed before
-  // it is removed (Windows removes no open file).
-  MadeFile made(fileSystem, input.imagePath);
+  CreatedFiles made(fileSystem);
   std::unique_ptr<File> image = fileSystem.Open(
       input.imagePath, input.force ? OpenMode::kCreateReadWrite : OpenMode::kCreateExclusive);
-  if (!image) {
-    made.Keep();  // whatever lies there is not ours
-    return fail("Error creating " + input.imagePath + ".");
-  }
+  // Whatever lies at the name when the create fails is not ours to remove.
+  if (!image) return fail("Error creating " + input.imagePath + ".");
+  made.Add(input.imagePath);
   const std::string removed = " " + input.imagePath + " was removed.";
   StreamRun run;
   run.sectorCount = info.bodySize / kSectorSize;

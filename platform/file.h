@@ -5,6 +5,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/path.h"
 
@@ -100,3 +101,23 @@ class FileSystem {
 
 // The platform's own file system.
 FileSystem& SystemFileSystem();
+
+// The files a command has made; removed again unless it keeps them, so that
+// a failure never leaves a half-made file behind. Declared before the
+// files' handles, so that they are closed first (Windows removes no open
+// file).
+class CreatedFiles {
+ public:
+  explicit CreatedFiles(FileSystem& fileSystem) : fileSystem_(fileSystem) {}
+  CreatedFiles(const CreatedFiles&) = delete;
+  CreatedFiles& operator=(const CreatedFiles&) = delete;
+  ~CreatedFiles() {
+    for (const std::string& path : paths_) fileSystem_.Remove(path);
+  }
+  void Add(const std::string& path) { paths_.push_back(path); }
+  void Keep() { paths_.clear(); }
+
+ private:
+  FileSystem& fileSystem_;
+  std::vector<std::string> paths_;
+};

@@ -53,25 +53,6 @@ struct CreationSecrets {
   }
 };
 
-// The files a creation has made; removed again unless the creation keeps
-// them, so that a failure never leaves a file that looks like a volume.
-// Declared before the files' handles, so that they are closed first.
-class CreatedFiles {
- public:
-  explicit CreatedFiles(FileSystem& fileSystem) : fileSystem_(fileSystem) {}
-  CreatedFiles(const CreatedFiles&) = delete;
-  CreatedFiles& operator=(const CreatedFiles&) = delete;
-  ~CreatedFiles() {
-    for (const std::string& path : paths_) fileSystem_.Remove(path);
-  }
-  void Add(const std::string& path) { paths_.push_back(path); }
-  void Keep() { paths_.clear(); }
-
- private:
-  FileSystem& fileSystem_;
-  std::vector<std::string> paths_;
-};
-
 // Writes the N megabytes of the body from offset 0: sector s holds the
 // encryption of sector s of the plaintext (zeros, or the input's source).
 StreamResult WriteBody(File& file, const BodyCipher& cipher, const CreateVolumeInput& input,
