@@ -174,9 +174,8 @@ std::string ResizeText(const std::string& volumePath, const PendingResize& resiz
       return "";
     case PendingResize::State::kPending:
       return "a growth from " + std::to_string(resize.fromMb) + " MB to " +
-             std::to_string(resize.toMb) + " MB was interrupted (" + journal +
-             "); 'velmorcrypt-cli resize " + volumePath + " --size " + std::to_string(resize.toMb) +
-             "' finishes it, '--size " + std::to_string(resize.fromMb) + "' undoes it";
+             std::to_string(resize.toMb) + " MB was interrupted (" + journal + "); " +
+             ResizeAdvice(volumePath, resize.fromMb, resize.toMb);
     case PendingResize::State::kForeign:
       return journal + " is no resize journal of this volume that can be checked";
   }

@@ -214,11 +214,10 @@ VolumeCheck CheckVolume(FileSystem& fileSystem, const std::string& volumePath,
       ExamineResizeJournal(fileSystem, volumePath, check.opened ? header.bytes : nullptr);
   const std::string journal = ResizeJournalPath(volumePath);
   if (check.resize.state == PendingResize::State::kPending) {
-    check.problems.push_back(
-        "A resize from " + std::to_string(check.resize.fromMb) + " MB to " +
-        std::to_string(check.resize.toMb) + " MB was interrupted; 'velmorcrypt-cli resize " +
-        volumePath + " --size " + std::to_string(check.resize.toMb) + "' finishes it, '--size " +
-        std::to_string(check.resize.fromMb) + "' undoes it.");
+    check.problems.push_back("A resize from " + std::to_string(check.resize.fromMb) + " MB to " +
+                             std::to_string(check.resize.toMb) + " MB was interrupted; " +
+                             ResizeAdvice(volumePath, check.resize.fromMb, check.resize.toMb) +
+                             ".");
   } else if (check.resize.state == PendingResize::State::kForeign) {
     check.problems.push_back(
         journal + (check.opened

@@ -152,10 +152,7 @@ class Resize {
     return {Outcome::Success(message, "Resize"), result, fromMb_, toMb_};
   }
   // What the user does about a journal that stays.
-  std::string Pending() const {
-    return "'velmorcrypt-cli resize " + input_.volumePath + " --size " + std::to_string(toMb_) +
-           "' finishes it, '--size " + std::to_string(fromMb_) + "' undoes it.";
-  }
+  std::string Pending() const { return ResizeAdvice(input_.volumePath, fromMb_, toMb_) + "."; }
 
   bool OpenHeader(std::string* error);
   ResizeOutcome Grow(uint32_t nextMb, bool grown, bool endHeaderMissing);
@@ -438,6 +435,11 @@ ResizeOutcome Resize::Run() {
 }
 
 }  // namespace
+
+std::string ResizeAdvice(const std::string& volumePath, uint32_t fromMb, uint32_t toMb) {
+  return "'velmorcrypt-cli resize " + volumePath + " --size " + std::to_string(toMb) +
+         "' finishes it, '--size " + std::to_string(fromMb) + "' undoes it";
+}
 
 std::string ResizeJournalPath(const std::string& volumePath) { return volumePath + kJournalSuffix; }
 

@@ -98,6 +98,10 @@ struct PendingResize {
   uint32_t nextMb = 0;  // the growth has written the new megabytes from the fill's start up to this
 };
 
+// What finishes or undoes an interrupted growth of `volumePath` from
+// `fromMb` to `toMb`, as the messages say it (without a closing stop).
+std::string ResizeAdvice(const std::string& volumePath, uint32_t fromMb, uint32_t toMb);
+
 // Reads the journal beside the volume without following a link and checks
 // it with the body keys of `opened` (an opened header); with `opened` null
 // (the header does not open) a journal is taken at its word, for the
